@@ -1,0 +1,47 @@
+# The front door. Every target installs what is missing first (make deps).
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+PRODUCT_SERVER_BASE_URL ?= http://127.0.0.1/parambridge/
+WIN32_DIR := build/win32
+
+.PHONY: all deps dll native win32 test test-native test-win32 bench fuzz demo dist clean
+
+all: dll
+
+deps:
+	@tools/deps.sh
+
+dll: deps
+	cmake --preset win32 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
+	cmake --build --preset win32 -j $(JOBS) --target parambridge
+	@echo "built $(WIN32_DIR)/parambridge.dll"
+
+native: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+win32: deps
+	cmake --preset win32 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+
+test-native: native
+	ctest --preset native -j $(JOBS)
+
+test-win32: win32
+	tools/wine-run cmd /c exit 0 </dev/null >/dev/null 2>&1
+	ctest --preset win32 -j $(JOBS)
+
+test: test-native test-win32
+
+bench: deps
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench -j $(JOBS)
+	build/bench/bench/core_bench
+
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	tools/run-fuzzers build/fuzz/fuzz
+
+clean:
+	rm -rf build

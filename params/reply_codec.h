@@ -1,0 +1,30 @@
+// The reply format: the whole response body is Base64 (standard alphabet,
+// padding optional) of the text name=value&name=value&...
+//
+// Decoding never fails and reports nothing: a body that strays from the
+// format only yields fewer pairs. Pairs are written into the parameter store;
+// nothing is removed from it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pb {
+
+// Decodes from the first byte up to the first byte that is not one of the 64
+// alphabet characters ('=' included, and any white space). Nothing after it
+// is read. A final group of 2 or 3 characters gives 1 or 2 bytes, a single
+// character nothing; spare low bits are dropped unread. The output may hold
+// any byte, NUL included.
+std::string Base64Decode(std::string_view encoded);
+
+// Cuts `decoded` (up to its first NUL) into the maximal runs of bytes not in
+// `delimiters`, and stores them pairwise, name then value, in order; a final
+// token without a partner is dropped. Only position counts: "a&1=b&2" stores
+// a -> 1 and b -> 2.
+void SplitPairs(std::string_view decoded, std::string_view delimiters);
+
+// Base64Decode, then SplitPairs with the delimiters "=&".
+void DecodeReply(std::string_view reply);
+
+}  // namespace pb

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include "params/store.h"
+
+namespace {
+
+class Store : public ::testing::Test {
+ protected:
+  void SetUp() override { pb::ResetStoreForTesting(); }
+};
+
+TEST_F(Store, NamesMatchByteForByte) {
+  pb::SetParameter("func101", "5");
+  EXPECT_EQ(pb::GetParameter("Func101", 9.0), 9.0);
+  EXPECT_EQ(pb::GetParameter("func101 ", 9.0), 9.0);
+  EXPECT_EQ(pb::GetParameter("func101", 9.0), 5.0);
+  EXPECT_EQ(pb::GetParameterText("func10"), "");
+}
+
+TEST_F(Store, LaterWriteReplacesValue) {
+  pb::SetParameter("a", "1");
+  pb::SetParameter("a", "2");
+  EXPECT_EQ(pb::GetParameterText("a"), "2");
+}
+
+TEST_F(Store, ReadingAnAbsentNameAddsNothing) {
+  EXPECT_EQ(pb::GetParameter("ghost", 3.0), 3.0);
+  EXPECT_EQ(pb::GetParameterText("ghost"), "");
+  pb::SetParameter("ghost", "x");  // now present, and not a number
+  EXPECT_EQ(pb::GetParameter("ghost", 3.0), 3.0);
+  EXPECT_EQ(pb::GetParameterText("ghost"), "x");
+}
+
+TEST_F(Store, EmptyValueReadsAsDefaultAndEmptyText) {
+  pb::SetParameter("e", "");
+  EXPECT_EQ(pb::GetParameter("e", 4.0), 4.0);
+  EXPECT_EQ(pb::GetParameterText("e"), "");
+}
+
+TEST_F(Store, BytesAreKeptWhole) {
+  const std::string name("n\0\xff", 3), value("v\0\x80", 3);
+  pb::SetParameter(name, value);
+  EXPECT_EQ(pb::GetParameterText(name), value);
+  EXPECT_EQ(pb::GetParameterText("n"), "");
+}
+
+struct GetterRow {
+  const char* stored;  // nullptr: no entry
+  double expected;
+};
+
+TEST_F(Store, FixedGettersAnswerOnlyOnceLoaded) {
+  pb::SetParameter("func101", "5");
+  EXPECT_EQ(pb::FixedGetter("func101"), -1.0);
+  pb::SetLoaded();
+  EXPECT_EQ(pb::FixedGetter("func101"), 5.0);
+
+  const GetterRow rows[] = {{nullptr, -1.0}, {"abc", -1.0}, {" 3.5x", 3.5}, {"-1", -1.0}, {"0", 0.0}};
+  for (const GetterRow& row : rows) {
+    pb::ResetStoreForTesting();
+    pb::SetLoaded();
+    if (row.stored) pb::SetParameter("func102", row.stored);
+    pb::SetParameter("func101", "11");
+    pb::SetParameter("func103", "13");
+    EXPECT_EQ(pb::FixedGetter("func102"), row.expected) << (row.stored ? row.stored : "(absent)");
+    EXPECT_EQ(pb::FixedGetter("func101"), 11.0);
+    EXPECT_EQ(pb::FixedGetter("func103"), 13.0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// The real parambridge.dll, loaded as a terminal loads it: what its export
+// and import tables hold, and how each export treats the stack and returns
+// its result.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cmath>
+#include <cstring>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pe_image.h"
+
+extern "C" std::uint32_t pb_call_probe(void* fn, const std::uint32_t* args, std::uint32_t nwords,
+                                       std::uint32_t* eaxOut, double* st0Out);
+
+namespace {
+
+HMODULE Dll() {
+  static HMODULE dll = [] {
+    const char* path = std::getenv("PB_DLL");
+    return LoadLibraryA(path ? path : "parambridge.dll");
+  }();
+  return dll;
+}
+
+const std::set<std::string> kExports = {
+    "GetParameter", "func101", "func102", "func103",
+    "LoadParameters", "_GetLastErrorCode@0", "GetLastErrorDescription",
+    "UIMakeWindow", "UIRun", "UIFinish", "UIAddTimer", "UIKillTimer",
+    "_DllWndProc@16", "_TimerProc@16", "_DllMain@12",
+    "UIAddButton", "UIAddTextBox", "UIAddCheckbox", "UIAddLabel",
+    "UIHide", "UIGetChecked", "UISetText", "UIGetText",
+};
+
+TEST(DllImage, ExportsExactlyTheImportedNames) {
+  ASSERT_NE(Dll(), nullptr) << "LoadLibrary failed: " << GetLastError();
+  EXPECT_EQ(pbtest::ExportedNames(Dll()), kExports);
+}
+
+TEST(DllImage, ImportsOnlySystemDlls) {
+  ASSERT_NE(Dll(), nullptr);
+  const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "WINHTTP.DLL", "MSVCRT.DLL"};
+  for (const std::string& dll : pbtest::ImportedDlls(Dll())) {
+    EXPECT_TRUE(allowed.count(dll)) << "imports " << dll;
+  }
+}
+
+std::uint32_t Word(const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
+
+struct AbiRow {
+  const char* name;
+  std::vector<std::uint32_t> args;  // as pushed; first argument first
+  std::uint32_t removes;            // bytes the callee takes off the stack
+  bool returnsDouble;
+};
+
+// Arguments chosen so that no call blocks or leaves state behind that a
+// later row depends on, with no window and no server.
+std::vector<AbiRow> AbiRows() {
+  static const char kTitle[] = "abi";
+  static const char kText[] = "x";
+  static char description[256];
+  return {
+      {"func101", {1, 2}, 8, true},
+      {"func102", {1, 2, 3, 4}, 16, true},
+      {"func103", {1, 2, 3, 4}, 16, true},
+      {"_GetLastErrorCode@0", {}, 0, false},
+      {"GetLastErrorDescription", {Word(description)}, 4, false},
+      {"_DllMain@12", {Word(Dll()), DLL_THREAD_ATTACH, 0}, 12, false},
+      {"_DllWndProc@16", {0, WM_NULL, 0, 0}, 16, false},
+      {"_TimerProc@16", {0, WM_TIMER, 0, 0}, 16, false},
+      {"UIFinish", {}, 0, false},
+      {"UIKillTimer", {99}, 0, false},
+      {"UIHide", {0}, 0, false},
+      {"UIGetChecked", {0}, 0, false},
+      {"UISetText", {0, Word(kText)}, 0, false},
+      {"UIGetText", {0}, 0, false},
+      {"UIAddButton", {Word(kText), 1, 2, 3, 4}, 0, false},
+      {"UIAddLabel", {Word(kText), 1, 2, 3, 4}, 0, false},
+      {"UIAddCheckbox", {1, Word(kText), 1, 2, 3, 4}, 0, false},
+      {"UIAddTextBox", {Word(kText), 1, 2, 3, 4, 0, 0}, 0, false},
+      {"UIMakeWindow", {Word(kTitle), 0, 0, 50, 50, 0, 0}, 0, false},
+      {"UIAddTimer", {99, 60}, 0, false},
+      {"UIKillTimer", {99}, 0, false},
+      {"UIFinish", {}, 0, false},
+  };
+}
+
+TEST(DllAbi, EachExportRemovesItsArgumentBytes) {
+  ASSERT_NE(Dll(), nullptr);
+  for (const AbiRow& row : AbiRows()) {
+    void* fn = reinterpret_cast<void*>(GetProcAddress(Dll(), row.name));
+    ASSERT_NE(fn, nullptr) << row.name;
+    std::uint32_t eax = 0;
+    double st0 = 0.0;
+    const std::uint32_t removed = pb_call_probe(fn, row.args.data(), static_cast<std::uint32_t>(row.args.size()),
+                                                &eax, row.returnsDouble ? &st0 : nullptr);
+    EXPECT_EQ(removed, row.removes) << row.name;
+    if (row.returnsDouble) EXPECT_EQ(st0, -1.0) << row.name << ": result not in ST(0)";
+  }
+}
+
+TEST(DllAbi, GetParameterIsCdeclWithTheStringByReferenceToACopy) {
+  ASSERT_NE(Dll(), nullptr);
+  void* fn = reinterpret_cast<void*>(GetProcAddress(Dll(), "GetParameter"));
+  ASSERT_NE(fn, nullptr);
+  // This toolchain passes a std::string argument as the address of the
+  // caller's temporary, which the caller destroys; the double follows.
+  std::string name = "absent";
+  const double fallback = 6.25;
+  std::uint32_t args[3] = {Word(&name)};
+  std::memcpy(&args[1], &fallback, sizeof fallback);
+  std::uint32_t eax = 0;
+  double st0 = 0.0;
+  EXPECT_EQ(pb_call_probe(fn, args, 3, &eax, &st0), 0u);
+  EXPECT_EQ(st0, 6.25);
+}
+
+TEST(DllAbi, LoadParametersIsStdcall) {
+  ASSERT_NE(Dll(), nullptr);
+  void* fn = reinterpret_cast<void*>(GetProcAddress(Dll(), "LoadParameters"));
+  ASSERT_NE(fn, nullptr);
+  // The call posts to the build-time endpoint: with no server there it
+  // fails at once, with one it gets an answer; either way it returns.
+  const char account[] = "abi";
+  std::uint32_t args[2] = {Word(account), static_cast<std::uint32_t>(-1)};
+  std::uint32_t eax = 0;
+  EXPECT_EQ(pb_call_probe(fn, args, 2, &eax, nullptr), 8u);
+}
+
+TEST(DllGetters, AnswerMinusOneBeforeAnyLoad) {
+  ASSERT_NE(Dll(), nullptr);
+  using Getter2 = double(__stdcall*)(int, int);
+  using Getter4 = double(__stdcall*)(int, int, int, int);
+  auto f101 = reinterpret_cast<Getter2>(GetProcAddress(Dll(), "func101"));
+  auto f102 = reinterpret_cast<Getter4>(GetProcAddress(Dll(), "func102"));
+  auto f103 = reinterpret_cast<Getter4>(GetProcAddress(Dll(), "func103"));
+  ASSERT_TRUE(f101 && f102 && f103);
+  EXPECT_EQ(f101(0, 0), -1.0);
+  EXPECT_EQ(f102(0, 0, 0, 0), -1.0);
+  EXPECT_EQ(f103(0, 0, 0, 0), -1.0);
+  char buffer[256];
+  auto describe = reinterpret_cast<void(__stdcall*)(char*)>(GetProcAddress(Dll(), "GetLastErrorDescription"));
+  describe(buffer);
+  EXPECT_STREQ(buffer, "Internal dll error");
+  describe(nullptr);  // writes nothing, does not crash
+}
+
+}  // namespace

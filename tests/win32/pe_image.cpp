@@ -1,0 +1,48 @@
+#include "pe_image.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace pbtest {
+namespace {
+
+const IMAGE_DATA_DIRECTORY& Directory(const void* module, int index) {
+  const auto* base = static_cast<const BYTE*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  return nt->OptionalHeader.DataDirectory[index];
+}
+
+}  // namespace
+
+std::set<std::string> ExportedNames(const void* module) {
+  const auto* base = static_cast<const BYTE*>(module);
+  std::set<std::string> names;
+  const IMAGE_DATA_DIRECTORY& dir = Directory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
+  if (!dir.VirtualAddress) return names;
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+  const auto* nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    names.insert(reinterpret_cast<const char*>(base + nameRvas[i]));
+  }
+  return names;
+}
+
+std::set<std::string> ImportedDlls(const void* module) {
+  const auto* base = static_cast<const BYTE*>(module);
+  std::set<std::string> dlls;
+  const IMAGE_DATA_DIRECTORY& dir = Directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
+  if (!dir.VirtualAddress) return dlls;
+  for (const auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+       d->Name; ++d) {
+    std::string name = reinterpret_cast<const char*>(base + d->Name);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    dlls.insert(name);
+  }
+  return dlls;
+}
+
+}  // namespace pbtest

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what building, testing and the demo need on Debian 12, and only what is missing.
+# Safe to run again: it does nothing when everything is in place.
+set -euo pipefail
+
+packages=(
+  cmake make g++ python3 openssl curl zip
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386
+  xvfb xauth x11-utils xdotool openbox imagemagick
+  googletest libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+)
+
+need_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "$need_i386" = 0 ] && [ "${#missing[@]}" = 0 ]; then
+  exit 0
+fi
+
+sudo=""
+[ "$(id -u)" = 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+if [ "$need_i386" = 1 ]; then
+  $sudo dpkg --add-architecture i386
+fi
+echo "deps: installing ${missing[*]}"
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,52 @@
+# Sourced by tools/wine-run and the demo: the environment of the Wine test bed
+# and pb_wine_up, which starts what is not running yet. Idempotent.
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEARCH=win32
+export WINEPREFIX=${PB_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/parambridge/wine32}
+export DISPLAY=${PB_DISPLAY:-:77}
+PB_SCREEN=${PB_SCREEN:-1920x1080}
+
+pb_display_up() {
+  local n=${DISPLAY#:}
+  n=${n%%.*}
+  if ! xdpyinfo >/dev/null 2>&1; then
+    rm -f "/tmp/.X${n}-lock" "/tmp/.X11-unix/X${n}"
+    (setsid Xvfb "$DISPLAY" -screen 0 "${PB_SCREEN}x24" -nolisten tcp </dev/null >/dev/null 2>&1 &)
+    local i
+    for i in $(seq 100); do
+      xdpyinfo >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+    echo "wine-env: Xvfb did not come up on $DISPLAY" >&2
+    return 1
+  fi
+}
+
+pb_prefix_up() {
+  local stamp="$WINEPREFIX/.parambridge-ready"
+  [ -f "$stamp" ] && return 0
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    exec 9>"$WINEPREFIX.lock"
+    flock 9
+    [ -f "$stamp" ] && exit 0
+    wineboot -i </dev/null >/dev/null 2>&1
+    # Every window opens inside one virtual desktop of the screen's size:
+    # Wine then gives focus to new top-level windows itself, which bare
+    # Xvfb (no window manager) never does, and the desktop's rectangle is
+    # the whole screen.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$PB_SCREEN" /f </dev/null >/dev/null 2>&1
+    wineserver -w
+    touch "$stamp"
+  )
+}
+
+pb_wine_up() {
+  pb_display_up
+  pb_prefix_up
+  # A persistent wineserver keeps every later start fast. Its output must not
+  # hold the caller's pipes open (ctest would wait on them forever).
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+}
