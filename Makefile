@@ -43,5 +43,11 @@ fuzz: deps
 	cmake --build --preset fuzz -j $(JOBS)
 	tools/run-fuzzers build/fuzz/fuzz
 
+demo: win32
+	tools/demo.sh
+
+dist: win32
+	tools/dist.sh
+
 clean:
 	rm -rf build

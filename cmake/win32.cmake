@@ -27,6 +27,11 @@ target_link_options(parambridge PRIVATE ${PB_STATIC_RUNTIME} -Wl,--enable-stdcal
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 add_subdirectory(tests/win32)
+foreach(dir tests/fetch tests/ui)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/examples/demo/CMakeLists.txt)
   add_subdirectory(examples/demo)
 endif()

@@ -38,7 +38,6 @@ pb_prefix_up() {
     # the whole screen.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$PB_SCREEN" /f </dev/null >/dev/null 2>&1
-    wineserver -w
     touch "$stamp"
   )
 }

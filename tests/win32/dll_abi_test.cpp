@@ -27,6 +27,11 @@ HMODULE Dll() {
   return dll;
 }
 
+template <typename Fn>
+Fn Proc(const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(Dll(), name)));
+}
+
 const std::set<std::string> kExports = {
     "GetParameter", "func101", "func102", "func103",
     "LoadParameters", "_GetLastErrorCode@0", "GetLastErrorDescription",
@@ -100,7 +105,9 @@ TEST(DllAbi, EachExportRemovesItsArgumentBytes) {
     const std::uint32_t removed = pb_call_probe(fn, row.args.data(), static_cast<std::uint32_t>(row.args.size()),
                                                 &eax, row.returnsDouble ? &st0 : nullptr);
     EXPECT_EQ(removed, row.removes) << row.name;
-    if (row.returnsDouble) EXPECT_EQ(st0, -1.0) << row.name << ": result not in ST(0)";
+    if (row.returnsDouble) {
+      EXPECT_EQ(st0, -1.0) << row.name << ": result not in ST(0)";
+    }
   }
 }
 
@@ -136,15 +143,15 @@ TEST(DllGetters, AnswerMinusOneBeforeAnyLoad) {
   ASSERT_NE(Dll(), nullptr);
   using Getter2 = double(__stdcall*)(int, int);
   using Getter4 = double(__stdcall*)(int, int, int, int);
-  auto f101 = reinterpret_cast<Getter2>(GetProcAddress(Dll(), "func101"));
-  auto f102 = reinterpret_cast<Getter4>(GetProcAddress(Dll(), "func102"));
-  auto f103 = reinterpret_cast<Getter4>(GetProcAddress(Dll(), "func103"));
+  auto f101 = Proc<Getter2>("func101");
+  auto f102 = Proc<Getter4>("func102");
+  auto f103 = Proc<Getter4>("func103");
   ASSERT_TRUE(f101 && f102 && f103);
   EXPECT_EQ(f101(0, 0), -1.0);
   EXPECT_EQ(f102(0, 0, 0, 0), -1.0);
   EXPECT_EQ(f103(0, 0, 0, 0), -1.0);
   char buffer[256];
-  auto describe = reinterpret_cast<void(__stdcall*)(char*)>(GetProcAddress(Dll(), "GetLastErrorDescription"));
+  auto describe = Proc<void(__stdcall*)(char*)>("GetLastErrorDescription");
   describe(buffer);
   EXPECT_STREQ(buffer, "Internal dll error");
   describe(nullptr);  // writes nothing, does not crash
