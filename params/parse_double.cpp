@@ -9,6 +9,12 @@ namespace {
 bool IsSpace(unsigned char c) { return c == 0x20 || (c >= 0x09 && c <= 0x0D); }
 bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
+bool HasExponent(const char* begin, const char* end) {
+  for (; begin != end; ++begin) {
+    if (*begin == 'e' || *begin == 'E') return true;
+  }
+  return false;
+}
 }  // namespace
 
 double ParseDouble(std::string_view text, double defaultValue) {
@@ -23,42 +29,22 @@ double ParseDouble(std::string_view text, double defaultValue) {
     negative = *p == '-';
     ++p;
   }
-  // std::from_chars takes no '+' and we take the sign ourselves, so it only
-  // ever sees an unsigned number.
-  const char* const number = p;
-
-  bool anyDigit = false;
-  bool nonZeroDigit = false;
-  while (p != end && IsDigit(static_cast<unsigned char>(*p))) {
-    anyDigit = true;
-    nonZeroDigit |= *p != '0';
-    ++p;
-  }
-  if (p != end && *p == '.') {
-    ++p;
-    while (p != end && IsDigit(static_cast<unsigned char>(*p))) {
-      anyDigit = true;
-      nonZeroDigit |= *p != '0';
-      ++p;
-    }
-  }
-  if (!anyDigit) return defaultValue;
-
-  if (p != end && (*p == 'e' || *p == 'E')) {
-    const char* q = p + 1;
-    if (q != end && (*q == '+' || *q == '-')) ++q;
-    if (q == end || !IsDigit(static_cast<unsigned char>(*q))) return defaultValue;
-    while (q != end && IsDigit(static_cast<unsigned char>(*q))) ++q;
-    p = q;
-  }
+  // std::from_chars reads the rest of the grammar, but it also takes "inf"
+  // and "nan", and no '+': the sign is ours, and only a digit or a point
+  // may follow it.
+  if (p == end || !(IsDigit(static_cast<unsigned char>(*p)) || *p == '.')) return defaultValue;
 
   double value = 0.0;
-  const std::from_chars_result r =
-      std::from_chars(number, p, value, std::chars_format::general);
-  // from_chars reads exactly the grammar scanned above; anything else would
-  // mean the two disagree, and the read is then refused rather than guessed.
-  if (r.ec != std::errc() || r.ptr != p) return defaultValue;
-  if (value == 0.0 && nonZeroDigit) return defaultValue;
+  const std::from_chars_result r = std::from_chars(p, end, value, std::chars_format::general);
+  // Out of range (result_out_of_range) covers both overflow and digits that
+  // are not all zero rounding to zero; subnormals are in range.
+  if (r.ec != std::errc()) return defaultValue;
+  // from_chars reads "1e" and "1e+x" as 1, stopping at the 'e'; the stream
+  // read fails there. An 'e' after a complete exponent ("1e5e") is just
+  // where reading stops.
+  if (r.ptr != end && (*r.ptr == 'e' || *r.ptr == 'E') && !HasExponent(p, r.ptr)) {
+    return defaultValue;
+  }
   return negative ? -value : value;
 }
 

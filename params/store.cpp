@@ -1,6 +1,7 @@
 #include "params/store.h"
 
 #include <map>
+#include <string_view>
 
 #include "params/parse_double.h"
 
@@ -9,7 +10,9 @@ namespace {
 
 // std::string's operator< compares with char_traits<char>::compare, which is
 // memcmp: unsigned bytes, a proper prefix first.
-using Store = std::map<std::string, std::string>;
+// std::less<> lets the fixed-name getters look up a name without building
+// a string.
+using Store = std::map<std::string, std::string, std::less<>>;
 
 Store& TheStore() {
   static Store store;
@@ -43,10 +46,7 @@ void SetLoaded() { g_loaded = true; }
 double FixedGetter(const char* name) {
   if (!g_loaded) return -1.0;
   const Store& store = TheStore();
-  // Heterogeneous lookup is not available on std::map<std::string,...> with
-  // std::less<std::string>; a short name fits the small-string buffer, so this
-  // copy does not allocate.
-  auto it = store.find(std::string(name));
+  auto it = store.find(std::string_view(name));
   if (it == store.end()) return -1.0;
   return ParseDouble(it->second, -1.0);
 }
@@ -54,6 +54,10 @@ double FixedGetter(const char* name) {
 void ResetStoreForTesting() {
   TheStore().clear();
   g_loaded = false;
+}
+
+void ForEachParameterForTesting(void (*visit)(const std::string&, const std::string&)) {
+  for (const auto& [name, value] : TheStore()) visit(name, value);
 }
 
 }  // namespace pb

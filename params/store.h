@@ -27,7 +27,9 @@ void SetLoaded();
 // number for `name` with default -1.0.
 double FixedGetter(const char* name);
 
-// For tests only: forget every entry and clear the loaded flag.
+// For tests only: forget every entry and clear the loaded flag; visit every
+// entry in order.
 void ResetStoreForTesting();
+void ForEachParameterForTesting(void (*visit)(const std::string& name, const std::string& value));
 
 }  // namespace pb

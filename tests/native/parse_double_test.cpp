@@ -29,6 +29,9 @@ const Row kRows[] = {
     {"1e+", d},
     {"1ex", d},
     {"1e-", d},
+    {"1e5e", 100000.0},  // a complete exponent, then where reading stops
+    {"1.5E2E+3", 150.0},
+    {"2e+5x", 200000.0},
     {".5", 0.5},
     {"-.5", -0.5},
     {"+.5", 0.5},
