@@ -27,32 +27,29 @@ std::string Base64Decode(std::string_view encoded) {
   const auto* p = reinterpret_cast<const unsigned char*>(encoded.data());
   const auto* const end = p + encoded.size();
 
-  // Find where the data stops first, so that the output is sized once.
-  const auto* stop = p;
-  while (stop != end && kDecode[*stop] != kNotInAlphabet) ++stop;
-  const std::size_t n = static_cast<std::size_t>(stop - p);
-
   std::string out;
-  out.resize(n / 4 * 3 + (n % 4 == 3 ? 2 : n % 4 == 2 ? 1 : 0));
+  out.resize(encoded.size() / 4 * 3 + 2);
   char* o = out.data();
 
-  for (; stop - p >= 4; p += 4) {
-    const std::uint32_t v = (std::uint32_t{kDecode[p[0]]} << 18) |
-                            (std::uint32_t{kDecode[p[1]]} << 12) |
-                            (std::uint32_t{kDecode[p[2]]} << 6) | kDecode[p[3]];
+  // Whole groups first; a group holding a byte outside the alphabet (its
+  // table entry has the high bit set) ends this loop and is finished below.
+  while (end - p >= 4) {
+    const std::uint32_t s1 = kDecode[p[0]], s2 = kDecode[p[1]], s3 = kDecode[p[2]],
+                        s4 = kDecode[p[3]];
+    if ((s1 | s2 | s3 | s4) & 0x80) break;
+    const std::uint32_t v = (s1 << 18) | (s2 << 12) | (s3 << 6) | s4;
     *o++ = static_cast<char>(v >> 16);
     *o++ = static_cast<char>(v >> 8);
     *o++ = static_cast<char>(v);
+    p += 4;
   }
-  const std::size_t rest = static_cast<std::size_t>(stop - p);
-  if (rest >= 2) {
-    const std::uint32_t s1 = kDecode[p[0]], s2 = kDecode[p[1]];
-    *o++ = static_cast<char>((s1 << 2) | (s2 >> 4));
-    if (rest == 3) {
-      const std::uint32_t s3 = kDecode[p[2]];
-      *o++ = static_cast<char>(((s2 & 0x0F) << 4) | (s3 >> 2));
-    }
-  }
+  // The last, partial group: up to three characters before the stop.
+  std::uint32_t s[3];
+  int n = 0;
+  while (n < 3 && p != end && kDecode[*p] != kNotInAlphabet) s[n++] = kDecode[*p++];
+  if (n >= 2) *o++ = static_cast<char>((s[0] << 2) | (s[1] >> 4));
+  if (n == 3) *o++ = static_cast<char>(((s[1] & 0x0F) << 4) | (s[2] >> 2));
+  out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
 
