@@ -33,10 +33,15 @@ test-win32: win32
 
 test: test-native test-win32
 
-bench: deps
+bench: win32
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)
-	build/bench/bench/core_bench
+	@echo "== core (native, one run; ratios side by side)"
+	@python3 bench/report.py build/bench/bench/core_bench
+	@echo "== parambridge.dll stripped (limit 400 KiB)"
+	@i686-w64-mingw32-strip -o build/parambridge-stripped.dll $(WIN32_DIR)/parambridge.dll
+	@stat -c '%s bytes' build/parambridge-stripped.dll
+	@if [ -f bench/fetch_roundtrip.py ]; then echo "== fetch round trip on loopback"; python3 bench/fetch_roundtrip.py $(WIN32_DIR); fi
 
 fuzz: deps
 	cmake --preset fuzz >/dev/null
