@@ -1,0 +1,457 @@
+#!/usr/bin/env python3
+"""The fetch end to end under Wine: parambridge.dll and pb::PostForm over
+Wine's WinHTTP against tools/product_server.py on 127.0.0.1:80 and :443.
+
+Every DLL scenario runs in a fresh probe process, so each starts from a
+freshly loaded module (loaded flag clear, last error code 0, empty store).
+
+usage: fetch_e2e_test.py --server S --wine-run W --dll D --dll-probe P
+                         --post-probe Q --work-dir DIR [unittest args]
+"""
+
+import argparse
+import os
+import re
+import socket
+import ssl
+import struct
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import (PortLock, ServerProcess, make_certificate, reply_body,  # noqa: E402
+                     wine_environment)
+
+ARGS = None
+SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SAMPLE_PARAMS = os.path.join(SOURCE_ROOT, "examples", "server", "params.json")
+ENDPOINT = "http://127.0.0.1/parambridge/run/"
+
+
+def run_wine(exe, args, trace=False):
+    env = wine_environment()
+    if trace:
+        env["WINEDEBUG"] = "+winhttp"
+    r = subprocess.run([ARGS.wine_run, exe] + list(args), stdin=subprocess.DEVNULL,
+                       capture_output=True, env=env, timeout=120)
+    lines = [l.rstrip("\r") for l in r.stdout.decode("latin-1").splitlines()]
+    return r.returncode, lines, r.stderr.decode("latin-1")
+
+
+def dll(*ops):
+    rc, lines, err = run_wine(ARGS.dll_probe, [ARGS.dll] + list(ops))
+    if rc != 0:
+        raise AssertionError("dll_probe %s exited %d: %s %s" % (ops, rc, lines, err[-2000:]))
+    return lines
+
+
+def post(url, body, trace=False):
+    """(reply bytes, WinHTTP trace text) of one pb::PostForm call."""
+    rc, lines, err = run_wine(ARGS.post_probe, [url, body.hex() or "-"], trace=trace)
+    if rc != 0 or len(lines) != 1 or not lines[0].startswith("reply "):
+        raise AssertionError("post_probe %s exited %d: %s %s" % (url, rc, lines, err[-2000:]))
+    _, n, *hexpart = lines[0].split(" ")
+    reply = bytes.fromhex(hexpart[0] if hexpart else "")
+    assert len(reply) == int(n)
+    return reply, err
+
+
+def bits(x):
+    return struct.pack(">d", x).hex()
+
+
+def getter(name, x):
+    return "%s %s %.17g" % (name, bits(x), x)
+
+
+def desc(text):
+    raw = text.encode("latin-1")
+    return "desc %d %s intact=1" % (len(raw), raw.hex())
+
+
+INTERNAL = desc("Internal dll error")
+NO_CONNECTION = desc("Could not connect to server.")
+MINUS_ONE = [getter("f101", -1.0), getter("f102", -1.0), getter("f103", -1.0)]
+
+
+class LoopbackCase(unittest.TestCase):
+    """Holds the port lock and one product server (80 and 443) for the class."""
+
+    https = True
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = os.path.join(ARGS.work_dir, cls.__name__)
+        cls.lock = PortLock().__enter__()
+        try:
+            cert_dir = os.path.join(cls.work, "certs-default")
+            if not os.path.exists(os.path.join(cert_dir, "server.crt")):
+                make_certificate(cert_dir, "127.0.0.1")
+            cls.server = ServerProcess(ARGS.server, SAMPLE_PARAMS, cls.work,
+                                       https_port=443 if cls.https else 0, cert_dir=cert_dir)
+        except BaseException:
+            cls.lock.__exit__()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            status = cls.server.stop()
+        finally:
+            cls.lock.__exit__()
+        if status != 0:
+            raise AssertionError("product server ended with %s" % status)
+
+    def setUp(self):
+        self.server.reset()
+
+
+class RequestTest(LoopbackCase):
+    """The request as the server sees it."""
+
+    https = False
+    FIXED_HEADERS = {
+        "User-Agent": "PostSample/1.0",
+        "Content-Type": "application/x-www-form-urlencoded",
+        "Accept": "*/*",
+        "Host": "127.0.0.1",
+    }
+
+    def check_request(self, seen, target, body):
+        self.assertEqual(seen["method"], "POST")
+        self.assertEqual(seen["version"], "HTTP/1.1")
+        self.assertEqual(seen["target"], target)
+        headers = dict(seen["headers"])
+        for name, value in self.FIXED_HEADERS.items():
+            self.assertEqual(headers.get(name), value, "header %s in %s" % (name, seen["headers"]))
+        self.assertEqual(headers.get("Content-Length"), str(len(body)))
+        self.assertNotIn("Transfer-Encoding", headers)
+        self.assertEqual(seen["body"], body)
+
+    def test_dll_request_fields(self):
+        # (probe ops, body the server must receive). All in one process: a
+        # status of 201 leaves the module unloaded, so every call posts.
+        table = [
+            (["load", "12345", "0"], b"account=12345&accountType=0"),
+            (["load", "12345", "-1"], b"account=12345&accountType=-1"),
+            (["load", "", "5"], b"account=&accountType=5"),
+            (["loadnull", "5"], b"account=&accountType=5"),
+            (["load", "x y&z=1", "2147483647"], b"account=x y&z=1&accountType=2147483647"),
+            (["load", "a%2B+b", "-2147483648"], b"account=a%2B+b&accountType=-2147483648"),
+        ]
+        self.server.script(*[{"body": reply_body(("error", 201))} for _ in table])
+        ops = [op for row, _ in table for op in row]
+        lines = dll(*ops)
+        self.assertEqual(lines, ["load 0"] * len(table))
+        seen = self.server.requests()
+        self.assertEqual(len(seen), len(table), [s["body"] for s in seen])
+        for (row, body), s in zip(table, seen):
+            with self.subTest(ops=row, expected=body, got=s["body"]):
+                self.check_request(s, "/parambridge/run/", body)
+
+    def test_post_form_targets_and_bodies(self):
+        # (URL, body, target the server must see)
+        table = [
+            ("http://127.0.0.1", b"a=1", "/"),
+            ("http://127.0.0.1/", b"a=1", "/"),
+            ("http://127.0.0.1/parambridge/run/", b"account=1&accountType=0",
+             "/parambridge/run/"),
+            ("http://127.0.0.1/a/b?c=1&d", b"x", "/a/b?c=1&d"),
+            ("http://127.0.0.1/x", b"", "/x"),
+            ("http://127.0.0.1/x", b"v=\xe9\x7f%20+&&==", "/x"),
+        ]
+        for url, body, target in table:
+            with self.subTest(url=url, body=body, target=target):
+                self.server.reset()
+                self.server.script({"body": "ok"})
+                reply, _ = post(url, body)
+                self.assertEqual(reply, b"ok")
+                seen = self.server.requests()
+                self.assertEqual(len(seen), 1, seen)
+                self.check_request(seen[0], target, body)
+
+    def test_host_with_port_goes_whole_to_winhttp(self):
+        # The ":81" stays part of the host name and the port stays 80. Wine's
+        # WinHTTP then resolves "127.0.0.1:81" as a name, which fails, so no
+        # connection is made at all (it would send "Host: 127.0.0.1:81" had
+        # the name resolved). The trace shows what the transport handed over.
+        reply, trace = post("http://127.0.0.1:81/x", b"a=1", trace=True)
+        self.assertEqual(reply, b"")
+        self.assertRegex(trace, r'WinHttpConnect [0-9A-F]+, L"127\.0\.0\.1:81", 80, 0')
+        self.assertEqual(self.server.requests(), [])
+
+    def test_winhttp_call_sequence(self):
+        # The platform calls, as Wine's WinHTTP traces them: their order, the
+        # fixed arguments, and handles closed request first, session last.
+        self.server.script({"body": "hello"})
+        reply, trace = post(ENDPOINT, b"a=1", trace=True)
+        self.assertEqual(reply, b"hello")
+        calls = [m.group(1, 2) for m in re.finditer(r"trace:winhttp:(WinHttp\w+) (.*)", trace)
+                 if not m.group(2).startswith("returning")
+                 and m.group(1) != "WinHttpGetDefaultProxyConfiguration"]
+        names = [c[0] for c in calls]
+        expected_start = [
+            ("WinHttpOpen", r'L"PostSample/1\.0", 0, \(null\), \(null\), 0$'),
+            ("WinHttpSetTimeouts", r"[0-9A-F]+, 900000, 900000, 900000, 900000$"),
+            ("WinHttpConnect", r'[0-9A-F]+, L"127\.0\.0\.1", 80, 0$'),
+            ("WinHttpOpenRequest",
+             r'[0-9A-F]+, L"POST", L"parambridge/run/", \(null\), \(null\), 0+, 0$'),
+            ("WinHttpSendRequest",
+             r'[0-9A-F]+, L"Content-Type: application/x-www-form-urlencoded\\r\\nAccept: '
+             r'\*/\*\\r\\n", 4294967295, 0+, 0, 3, 0$'),
+            ("WinHttpWriteData", r"[0-9A-F]+, [0-9A-F]+, 3, "),
+            ("WinHttpReceiveResponse", r"[0-9A-F]+, 0+$"),
+            ("WinHttpQueryHeaders", r"[0-9A-F]+, 0x16, \(null\), 0+, "),
+            ("WinHttpQueryHeaders", r"[0-9A-F]+, 0x16, \(null\), [0-9A-F]*[1-9A-F][0-9A-F]*, "),
+        ]
+        self.assertEqual(names[:len(expected_start)], [n for n, _ in expected_start], names)
+        for (name, pattern), (_, args) in zip(expected_start, calls):
+            self.assertRegex(args, pattern, name)
+        self.assertNotIn("WinHttpSetOption", names)  # http: no security flags
+        # Handles close request first, then connection, then session.
+        handle = {n: calls[names.index(n)][1].split(",")[0]
+                  for n in ("WinHttpSetTimeouts", "WinHttpOpenRequest", "WinHttpSendRequest")}
+        connection = [a for n, a in calls if n == "WinHttpOpenRequest"][0].split(",")[0]
+        closes = [args for name, args in calls if name == "WinHttpCloseHandle"]
+        self.assertEqual(names[-3:], ["WinHttpCloseHandle"] * 3, names)
+        self.assertEqual(closes, [handle["WinHttpSendRequest"], connection,
+                                  handle["WinHttpSetTimeouts"]])
+        self.assertEqual(names.count("WinHttpOpen"), 1)
+        self.assertEqual(names.count("WinHttpConnect"), 1)
+
+
+class TransportTest(LoopbackCase):
+    """Replies and faults, through pb::PostForm."""
+
+    https = False
+
+    def test_replies_and_faults(self):
+        big = bytes((b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[i * 7 % 64]
+                     for i in range(300000)))
+        # (case, scripted reply, reply text PostForm must return)
+        table = [
+            ("200 with a body", {"body": "abc"}, b"abc"),
+            ("500 with a body", {"status": 500, "body": "server broke"}, b"server broke"),
+            ("404 with a body", {"status": 404, "body": "nope"}, b"nope"),
+            ("empty body", {"body": ""}, b""),
+            ("204 without body", {"status": 204, "body": ""}, b""),
+            ("close-delimited", {"mode": "close", "body": "until close"}, b"until close"),
+            ("chunked", {"mode": "chunked", "body": "abcdefgh", "pieces": [3, 3],
+                         "pause_ms": 50}, b"abcdefgh"),
+            ("chunked one byte each", {"mode": "chunked", "body": "0123456789",
+                                       "pieces": [1] * 9}, b"0123456789"),
+            ("large, one write", {"body_b64": _b64(big)}, big),
+            ("large, in pieces", {"body_b64": _b64(big), "pieces": [1, 4095, 8192, 100000],
+                                  "pause_ms": 20}, big),
+            ("large, chunked", {"mode": "chunked", "body_b64": _b64(big),
+                                "pieces": [7, 65536, 1000, 120000], "pause_ms": 20}, big),
+            ("high bytes", {"body_b64": _b64(bytes(range(1, 256)))}, bytes(range(1, 256))),
+            # A NUL ends the text of its piece; later pieces are appended.
+            ("NUL in a chunk", {"mode": "chunked", "body_b64": _b64(b"AAAA\0BBBBCCCC"),
+                                "pieces": [9], "pause_ms": 300}, b"AAAACCCC"),
+            ("NUL in a piece", {"body_b64": _b64(b"AAAA\0BBBBCCCC"), "pieces": [9],
+                                "pause_ms": 300}, b"AAAACCCC"),
+            ("NUL first", {"mode": "chunked", "body_b64": _b64(b"\0xyz-tail"), "pieces": [4],
+                           "pause_ms": 300}, b"-tail"),
+            ("closed mid-body", {"mode": "short", "body": "partial", "missing": 100,
+                                 "pause_ms": 100}, b"partial"),
+            ("closed mid-body, two pieces", {"mode": "short", "body": "part-one|two",
+                                             "pieces": [9], "pause_ms": 200}, b"part-one|two"),
+            ("closed before a response", {"mode": "drop"}, b""),
+        ]
+        for case, script, expected in table:
+            with self.subTest(case=case, script={k: v for k, v in script.items()
+                                                 if k != "body_b64"}):
+                self.server.reset()
+                self.server.script(script)
+                reply, _ = post(ENDPOINT, b"account=1&accountType=0")
+                self.assertEqual(len(self.server.requests()), 1)
+                self.assertEqual(reply, expected, "got %r" % reply[:200])
+
+    def test_urls_that_open_no_connection(self):
+        # (URL) each gives empty reply text and no request reaches a server.
+        # 127.0.0.2:80 has no listener (the server binds 127.0.0.1): refused.
+        table = [
+            "ftp://127.0.0.1/parambridge/run/",
+            "HTTP://127.0.0.1/parambridge/run/",
+            "Http://127.0.0.1/parambridge/run/",
+            "HTTPS://127.0.0.1/parambridge/run/",
+            "http:",
+            "127.0.0.1/parambridge/run/",
+            "http://127.0.0.2/parambridge/run/",
+        ]
+        for url in table:
+            with self.subTest(url=url):
+                self.server.reset()
+                reply, trace = post(url, b"a=1", trace=url.startswith(("ftp", "HTTP", "Http")))
+                self.assertEqual(reply, b"")
+                self.assertEqual(self.server.requests(), [])
+                if url.startswith(("ftp", "HTTP", "Http")):
+                    self.assertNotIn("WinHttpOpen", trace)  # refused before any call
+
+
+def _b64(data):
+    import base64
+    return base64.b64encode(data).decode()
+
+
+class HttpsTest(LoopbackCase):
+    """https://127.0.0.1/...: port 443, and the three waived certificate faults."""
+
+    def test_certificates_accepted(self):
+        # (certificate, name it is for, validity). Each is self-signed, so
+        # the authority is unknown in every case.
+        table = [
+            ("self-signed", "127.0.0.1", None, None),
+            ("expired", "127.0.0.1", "20200101000000Z", "20200201000000Z"),
+            ("not yet valid", "127.0.0.1", "20900101000000Z", "20900201000000Z"),
+            ("wrong name", "wrong.example", None, None),
+            ("wrong name and expired", "wrong.example", "20190101000000Z", "20190201000000Z"),
+        ]
+        body = b"account=12345&accountType=0"
+        expected = reply_body(("error", 100), ("func101", 1.5), ("func102", 0.00025),
+                              ("func103", 12345.678), ("lotStep", 0.01)).encode()
+        for case, name, start, end in table:
+            with self.subTest(case=case):
+                cert, key = make_certificate(os.path.join(self.work, case.replace(" ", "-")),
+                                             name, start, end)
+                self.server.set_certificate(cert, key)
+                self.server.reset()
+                with open(cert) as f:
+                    presented = ssl.get_server_certificate(("127.0.0.1", 443))
+                    self.assertEqual(ssl.PEM_cert_to_DER_cert(presented),
+                                     ssl.PEM_cert_to_DER_cert(f.read()))
+                self.server.reset()
+                reply, trace = post("https://127.0.0.1/parambridge/run/", body, trace=True)
+                self.assertEqual(reply, expected)
+                seen = self.server.requests()
+                self.assertEqual(len(seen), 1)
+                self.assertTrue(seen[0]["tls"])
+                self.assertEqual(seen[0]["port"], 443)
+                self.assertEqual(seen[0]["body"], body)
+                self.assertEqual(dict(seen[0]["headers"]).get("User-Agent"), "PostSample/1.0")
+                self.assertRegex(trace, r'WinHttpConnect [0-9A-F]+, L"127\.0\.0\.1", 443, 0')
+                self.assertRegex(trace, r"WinHttpOpenRequest .*, 0x800000\n")
+                self.assertRegex(trace, r"WinHttpSetOption [0-9A-F]+, 31, [0-9A-F]+, 4\n")
+                self.assertIn("request_set_option 0x3100", trace)
+
+
+class StatusRulesTest(LoopbackCase):
+    """LoadParameters and the error exports, one fresh module per scenario."""
+
+    https = False
+
+    def run_table(self, table):
+        # (case, scripted replies, probe ops, expected lines, requests the
+        # server must see)
+        for case, replies, ops, expected, requests in table:
+            with self.subTest(case=case, replies=replies, ops=ops):
+                self.server.reset()
+                self.server.script(*[r if isinstance(r, dict) else {"body": reply_body(*r)}
+                                     for r in replies])
+                lines = dll(*ops)
+                self.assertEqual(lines, expected)
+                self.assertEqual(len(self.server.requests()), requests)
+
+    def test_status_rules(self):
+        L = ["load", "12345", "0"]
+        paused = ("errorD", "Service paused")
+        self.run_table([
+            ("before any fetch", [], ["code", "desc", "f101", "f102", "f103"],
+             ["code 0", INTERNAL] + MINUS_ONE, 0),
+            ("success, bits exact",
+             [[("error", 100), ("func101", "0.1"), ("func102", "0.00025"),
+               ("func103", "12345.678")]],
+             L + ["code", "desc", "f101", "f102", "f103"],
+             ["load 1", "code 1", INTERNAL, getter("f101", 0.1), getter("f102", 0.00025),
+              getter("f103", 12345.678)], 1),
+            ("sample parameter file", [], L + ["f101", "f102", "f103", "get", "lotStep"],
+             ["load 1", getter("f101", 1.5), getter("f102", 0.00025), getter("f103", 12345.678),
+              "get lotStep " + bits(0.01)], 1),
+            ("sample file, unknown account", [], ["load", "999", "0", "code", "desc"],
+             ["load 0", "code 201", desc("Unknown account")], 1),
+            ("205 with errorD", [[("error", 205), paused]], L + ["code", "desc", "f101"],
+             ["load 0", "code 205", desc("Service paused"), getter("f101", -1.0)], 1),
+            ("205 without errorD", [[("error", 205)]], L + ["code", "desc"],
+             ["load 0", "code 205", desc("")], 1),
+            ("later reply without status reads the stored 205",
+             [[("error", 205), paused], [("func101", 2)]], L + L + ["code", "desc"],
+             ["load 0", "load 0", "code 205", desc("Service paused")], 2),
+            ("errorD of an earlier reply stays",
+             [[("error", 205), paused], [("error", 300)]], L + L + ["code", "desc"],
+             ["load 0", "load 0", "code 300", desc("Service paused")], 2),
+            ("1e2 is 100", [[("error", "1e2"), ("func101", 3)]], L + ["code", "f101"],
+             ["load 1", "code 1", getter("f101", 3.0)], 1),
+            ("100abc is 100", [[("error", "100abc")]], L + ["code"], ["load 1", "code 1"], 1),
+            ("1e10 is out of range", [[("error", "1e10")]], L + ["code", "desc"],
+             ["load 0", "code -2147483648", INTERNAL], 1),
+            ("-1 is no status", [[("error", -1)]], L + ["code", "desc"],
+             ["load 0", "code 2", INTERNAL], 1),
+            ("no status", [[("func101", 1.5)]], L + ["code", "desc", "f101", "get", "func101"],
+             ["load 0", "code 2", INTERNAL, getter("f101", -1.0), "get func101 " + bits(1.5)], 1),
+            ("status 3", [[("error", 3)]], L + ["code", "desc"],
+             ["load 0", "code 3", NO_CONNECTION], 1),
+            ("status 50", [[("error", 50)]], L + ["code", "desc"],
+             ["load 0", "code 50", INTERNAL], 1),
+            ("status 1.7", [[("error", "1.7")]], L + ["code"], ["load 0", "code 1"], 1),
+            ("status -3.5", [[("error", "-3.5")]], L + ["code", "desc"],
+             ["load 0", "code -3", INTERNAL], 1),
+            ("empty body", [{"body": ""}], L + ["code", "desc", "get", "test"],
+             ["load 0", "code 3", NO_CONNECTION, "get test " + bits(2.0)], 1),
+            ("500 carrying a success reply",
+             [{"status": 500, "body": reply_body(("error", 100), ("func101", 4))}],
+             L + ["f101"], ["load 1", getter("f101", 4.0)], 1),
+            ("chunked success reply",
+             [{"mode": "chunked", "pieces": [5, 5], "pause_ms": 50,
+               "body": reply_body(("error", 100), ("func103", 12345.678))}],
+             L + ["f103"], ["load 1", getter("f103", 12345.678)], 1),
+            ("second call after success makes no request",
+             [[("error", 100), ("func101", 1)]], L + ["load", "other", "-1", "code"],
+             ["load 1", "load 1", "code 1"], 1),
+            ("failure, then success",
+             [[("error", 205), paused], [("error", 100), ("func102", 8)]],
+             L + ["code"] + L + ["code", "f102", "load", "x", "1"],
+             ["load 0", "code 205", "load 1", "code 1", getter("f102", 8.0), "load 1"], 2),
+            ("test entry written before the request", [[("error", 205)]],
+             L + ["get", "test"], ["load 0", "get test " + bits(2.0)], 1),
+            ("null description buffer writes nothing", [[("error", 205), paused]],
+             L + ["descnull", "code"], ["load 0", "descnull", "code 205"], 1),
+        ])
+
+    def test_long_description_is_cut_to_255(self):
+        # (errorD length, bytes written before the NUL)
+        for length, written in [(254, 254), (255, 255), (256, 255), (300, 255)]:
+            text = "".join(chr(ord("a") + i % 26) for i in range(length))
+            with self.subTest(length=length):
+                self.server.reset()
+                self.server.script({"body": reply_body(("error", 205), ("errorD", text))})
+                self.assertEqual(dll("load", "1", "0", "desc"), ["load 0", desc(text[:written])])
+
+
+class NoServerTest(unittest.TestCase):
+    """Nothing listens on 127.0.0.1:80 (the port lock is held)."""
+
+    def test_connection_refused(self):
+        with PortLock():
+            with socket.socket() as s:
+                s.settimeout(2)
+                if s.connect_ex(("127.0.0.1", 80)) == 0:
+                    self.skipTest("something outside the port lock listens on 127.0.0.1:80")
+            self.assertEqual(dll("load", "12345", "0", "code", "desc", "f101"),
+                             ["load 0", "code 3", NO_CONNECTION, getter("f101", -1.0)])
+            self.assertEqual(post(ENDPOINT, b"a=1")[0], b"")
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    for name in ("--server", "--wine-run", "--dll", "--dll-probe", "--post-probe", "--work-dir"):
+        p.add_argument(name, required=True)
+    ARGS, rest = p.parse_known_args()
+    os.makedirs(ARGS.work_dir, exist_ok=True)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

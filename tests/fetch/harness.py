@@ -1,0 +1,172 @@
+"""Runs tools/product_server.py for the fetch tests and the benchmark.
+
+PortLock takes /tmp/parambridge-ports.lock, which everything that binds the
+loopback ports 80/443 shares. Its descriptor is not inherited (Python's
+default), so that an Xvfb or wineserver that a child starts cannot keep the
+lock after we are gone.
+"""
+
+import base64
+import fcntl
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+import urllib.request
+
+LOCK_PATH = "/tmp/parambridge-ports.lock"
+
+# Without this, urllib honours http_proxy for the control requests.
+_opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+
+
+class PortLock:
+    def __init__(self, timeout=300):
+        self.timeout = timeout
+        self.fd = None
+
+    def __enter__(self):
+        self.fd = os.open(LOCK_PATH, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o666)
+        deadline = time.monotonic() + self.timeout
+        while True:
+            try:
+                fcntl.flock(self.fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                return self
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    os.close(self.fd)
+                    raise RuntimeError("%s stayed locked for %ds: another test run or the demo "
+                                       "holds the loopback ports" % (LOCK_PATH, self.timeout))
+                time.sleep(0.2)
+
+    def __exit__(self, *exc):
+        os.close(self.fd)  # releases the lock
+        self.fd = None
+
+
+class ServerProcess:
+    """One product server with the control interface; stop() returns its exit status."""
+
+    def __init__(self, server, params, work_dir, http_port=80, https_port=443, cert_dir=None,
+                 control=True, extra=()):
+        os.makedirs(work_dir, exist_ok=True)
+        self.http_port = http_port
+        self.ready = os.path.join(work_dir, "server-%d.ready" % http_port)
+        self.log_path = os.path.join(work_dir, "server-%d.log" % http_port)
+        if os.path.exists(self.ready):
+            os.unlink(self.ready)
+        cmd = [sys.executable, server, "--params", params, "--http-port", str(http_port),
+               "--https-port", str(https_port), "--ready-file", self.ready, "--log", self.log_path]
+        if cert_dir:
+            cmd += ["--cert-dir", cert_dir]
+        if control:
+            cmd.append("--control")
+        cmd += list(extra)
+        self.stderr = open(os.path.join(work_dir, "server-%d.stderr" % http_port), "w+")
+        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=self.stderr,
+                                     stderr=self.stderr)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(self.ready):
+            if self.proc.poll() is not None:
+                self.stderr.seek(0)
+                raise RuntimeError("product server exited with %d: %s"
+                                   % (self.proc.returncode, self.stderr.read()))
+            if time.monotonic() > deadline:
+                self.proc.kill()
+                raise RuntimeError("product server did not get ready")
+            time.sleep(0.05)
+
+    def _call(self, method, op, payload=None):
+        data = None if payload is None else json.dumps(payload).encode("utf-8")
+        req = urllib.request.Request("http://127.0.0.1:%d/_pb/%s" % (self.http_port, op),
+                                     data=data, method=method)
+        with _opener.open(req, timeout=30) as r:
+            return json.loads(r.read().decode("utf-8"))
+
+    def reset(self):
+        self._call("POST", "reset", {})
+
+    def script(self, *replies):
+        self._call("POST", "script", list(replies))
+
+    def set_certificate(self, cert, key):
+        self._call("POST", "cert", {"cert": cert, "key": key})
+
+    def requests(self):
+        entries = self._call("GET", "log")
+        for e in entries:
+            e["body"] = base64.b64decode(e["body_b64"])
+        return entries
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.stderr.close()
+        return self.proc.returncode
+
+
+def reply_body(*pairs):
+    """The reply format: Base64 of name=value&... (padded)."""
+    return base64.b64encode("&".join("%s=%s" % p for p in pairs).encode("latin-1")).decode()
+
+
+CERT_AUTHORITY_CONFIG = """\
+[ca]
+default_ca = ca_default
+[ca_default]
+dir = .
+database = ./index.txt
+new_certs_dir = .
+serial = ./serial
+default_md = sha256
+policy = policy_any
+copy_extensions = copy
+unique_subject = no
+[policy_any]
+commonName = supplied
+"""
+
+
+def make_certificate(directory, name, start=None, end=None):
+    """A self-signed certificate for `name` (an IP address or a DNS name) in
+    directory/server.crt and server.key. With start and end (YYYYMMDDHHMMSSZ)
+    it is issued through `openssl ca`, which, unlike `req -x509` in OpenSSL
+    3.0, takes validity dates in the past."""
+    os.makedirs(directory, exist_ok=True)
+    key = os.path.join(directory, "server.key")
+    cert = os.path.join(directory, "server.crt")
+    san = ("IP:" if name[0].isdigit() else "DNS:") + name
+    run = lambda *cmd: subprocess.run(cmd, check=True, cwd=directory, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if start is None:
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "365",
+            "-subj", "/CN=" + name, "-addext", "subjectAltName=" + san,
+            "-keyout", key, "-out", cert)
+    else:
+        with open(os.path.join(directory, "ca.cnf"), "w") as f:
+            f.write(CERT_AUTHORITY_CONFIG)
+        open(os.path.join(directory, "index.txt"), "w").close()
+        with open(os.path.join(directory, "serial"), "w") as f:
+            f.write("01\n")
+        run("openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + name,
+            "-addext", "subjectAltName=" + san, "-keyout", key, "-out", "req.csr")
+        run("openssl", "ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", key,
+            "-in", "req.csr", "-out", cert, "-startdate", start, "-enddate", end, "-notext")
+    return cert, key
+
+
+def wine_environment():
+    """The environment for Windows programs: Wine's WinHTTP takes its
+    default proxy from http_proxy, which must not reroute loopback tests."""
+    env = dict(os.environ)
+    for k in list(env):
+        if k.lower() in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
+            del env[k]
+    return env
