@@ -1,0 +1,296 @@
+// The demo host: a Windows console program in the part of an expert
+// advisor. It loads parambridge.dll as the terminal does, fetches the
+// parameters of one account, shows a sample dialog made with the toolkit,
+// reads back what was entered, and shows a failed fetch on a fresh module.
+// Every call goes through the MQL4 kit's types (mql4_kit.h).
+//
+//   pb_demo_host [--dll PATH] [--account A] [--unknown-account B]
+//                [--seconds N] [--offline]
+//
+// --offline leaves out both fetches (no server needed) and checks what the
+// dialog gives back instead; the kit's test runs it so. Exit status: 0 on
+// success; 2 bad arguments; 3 the DLL or one of its imports is missing;
+// 4 the fetch failed; 5 the dialog failed; 6 the unknown account was served.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "mql4_kit.h"
+
+namespace {
+
+struct Options {
+  std::string dll = "parambridge.dll";
+  std::string account = "12345";
+  std::string unknownAccount = "99999";
+  int seconds = 8;
+  bool offline = false;
+};
+
+void Fail(const char* what) { std::printf("demo: error: %s\n", what); }
+
+bool ParseArgs(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; i++) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (a == "--dll" && hasValue) {
+      o.dll = argv[++i];
+    } else if (a == "--account" && hasValue) {
+      o.account = argv[++i];
+    } else if (a == "--unknown-account" && hasValue) {
+      o.unknownAccount = argv[++i];
+    } else if (a == "--seconds" && hasValue) {
+      o.seconds = std::atoi(argv[++i]);
+      if (o.seconds < 1 || o.seconds > 600) return false;
+    } else if (a == "--offline") {
+      o.offline = true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A module of its own, with every import resolved, or an explanation.
+struct Loaded {
+  HMODULE dll = nullptr;
+  Mql4Imports im;
+};
+
+bool Load(const Options& o, Loaded& out) {
+  out.dll = LoadLibraryA(o.dll.c_str());
+  if (!out.dll) {
+    std::printf("demo: error: cannot load %s (Windows error %lu); build it with: make win32\n",
+                o.dll.c_str(), static_cast<unsigned long>(GetLastError()));
+    return false;
+  }
+  std::string missing;
+  if (!ResolveImports(out.dll, out.im, missing)) {
+    std::printf("demo: error: %s lacks imports the kit declares: %s\n", o.dll.c_str(),
+                missing.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string Fmt(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+// What the dialog gave back.
+struct DialogResult {
+  std::string endedBy;
+  std::string account;
+  std::string password;
+  bool remember = false;
+  std::string title;
+};
+
+// The sample dialog, as the sample script builds it with the .mqh: values
+// as labels, an account box, a password box with the focus, a check box,
+// OK and Cancel, and a once-a-second timer that counts down and closes it
+// when nobody clicks.
+bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
+               DialogResult& result) {
+  const int width = 380, height = 300;
+  const int host =
+      kit.PbMakeWindow("parambridge - sample dialog", 200, 150, width, height, PB_PLACE_AT);
+  if (host == 0) {
+    Fail("UIMakeWindow gave no window");
+    return false;
+  }
+  kit.PbAddLabel("Parameters served for account " + o.account + ":", 12, 10, 18, 350);
+  kit.PbAddLabel("func101 = " + values[0], 28, 32, 18, 320);
+  kit.PbAddLabel("func102 = " + values[1], 28, 52, 18, 320);
+  kit.PbAddLabel("func103 = " + values[2], 28, 72, 18, 320);
+  kit.PbAddLabel("Account:", 12, 106, 20, 80);
+  const int account = kit.PbAddTextBox(o.account, 100, 102, 24, 160, false, false);
+  kit.PbAddLabel("Password:", 12, 138, 20, 80);
+  const int password = kit.PbAddTextBox("", 100, 134, 24, 160, true, true);
+  const int remember = kit.PbAddCheckbox(false, "Remember this account", 100, 166, 20, 230);
+  PbDialog dialog;
+  Kit::PbDialogInit(dialog, host);
+  const int ok = kit.PbDialogAddButton(dialog, "OK", 100, 198, 28, 80);
+  const int cancel = kit.PbDialogAddButton(dialog, "Cancel", 190, 198, 28, 80);
+  int left = o.seconds;
+  const int status =
+      kit.PbAddLabel("Closes by itself in " + std::to_string(left) + " s", 12, 238, 18, 350);
+  if (!account || !password || !remember || !ok || !cancel || !status) {
+    Fail("a control could not be made");
+    kit.PbFinish();
+    return false;
+  }
+  if (!kit.PbDialogSetTimer(dialog, 1, 1)) {
+    Fail("UIAddTimer failed");
+    kit.PbFinish();
+    return false;
+  }
+
+  bool announced = false;
+  const DWORD deadline = GetTickCount() + static_cast<DWORD>(o.seconds + 30) * 1000u;
+  for (;;) {
+    const int what = kit.PbRunDialog(dialog, deadline);
+    if (what == PB_DIALOG_TICK) {
+      if (!announced) {
+        // The window has been painted by now: tell whoever takes the
+        // screenshot where it is (screen coordinates).
+        RECT r = {};
+        GetWindowRect(reinterpret_cast<HWND>(static_cast<INT_PTR>(host)), &r);
+        std::printf("dialog-ready %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left,
+                    r.bottom - r.top);
+        announced = true;
+      }
+      if (--left <= 0) {
+        result.endedBy = "the timer (nobody clicked)";
+        break;
+      }
+      kit.PbSetText(status, "Closes by itself in " + std::to_string(left) + " s");
+      continue;
+    }
+    if (what == PB_DIALOG_BUTTON) {
+      result.endedBy = dialog.button == ok ? "OK" : "Cancel";
+    } else if (what == PB_DIALOG_ENTER) {
+      result.endedBy = "Enter (OK)";
+    } else if (what == PB_DIALOG_ESCAPE) {
+      result.endedBy = "Escape (Cancel)";
+    } else if (what == PB_DIALOG_CLOSED) {
+      result.endedBy = "the window closing";
+    } else {
+      Fail("the dialog did not end in time");
+      kit.PbFinish();
+      return false;
+    }
+    break;
+  }
+  kit.im().UIKillTimer(1);
+  result.account = kit.PbGetText(account);
+  result.password = kit.PbGetText(password);
+  result.remember = kit.PbIsChecked(remember);
+  result.title = kit.PbGetText(host);
+  kit.PbFinish();
+  return true;
+}
+
+void PrintDialog(const DialogResult& d) {
+  std::printf("  closed by:  %s\n", d.endedBy.c_str());
+  std::printf("  account:    \"%s\"\n", d.account.c_str());
+  std::printf("  password:   \"%s\" (%zu characters, shown as '*')\n", d.password.c_str(),
+              d.password.size());
+  std::printf("  remember:   %s\n", d.remember ? "checked" : "not checked");
+}
+
+// Without a server: the dialog runs out by its timer and gives back what it
+// was made with; a fresh module after FreeLibrary makes its window again.
+int Offline(const Options& o) {
+  const std::string values[3] = {"-1", "-1", "-1"};
+  int failures = 0;
+  for (int round = 1; round <= 2; round++) {
+    Loaded m;
+    if (!Load(o, m)) return 3;
+    Kit kit(m.im);
+    const double before = kit.PbFunc101();
+    if (before != -1.0) {
+      std::printf("FAIL round %d: func101 before any fetch gave %s, not -1\n", round,
+                  Fmt(before).c_str());
+      failures++;
+    }
+    DialogResult d;
+    if (!RunDialog(kit, o, values, d)) return 5;
+    struct {
+      const char* what;
+      std::string got, want;
+    } rows[] = {
+        {"closed by", d.endedBy, "the timer (nobody clicked)"},
+        {"account", d.account, o.account},
+        {"password", d.password, ""},
+        {"remember", d.remember ? "checked" : "not checked", "not checked"},
+        {"title", d.title, "parambridge - sample dialog"},
+        {"description", kit.PbLastErrorDescription(), "Internal dll error"},
+    };
+    for (const auto& row : rows) {
+      if (row.got != row.want) {
+        std::printf("FAIL round %d: %s: got \"%s\", want \"%s\"\n", round, row.what,
+                    row.got.c_str(), row.want.c_str());
+        failures++;
+      }
+    }
+    FreeLibrary(m.dll);
+  }
+  std::printf("offline: %s\n", failures ? "FAILED" : "ok (two loads, two dialogs)");
+  return failures ? 5 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  Options o;
+  if (!ParseArgs(argc, argv, o)) {
+    std::printf(
+        "usage: pb_demo_host [--dll PATH] [--account A] [--unknown-account B] [--seconds N] "
+        "[--offline]\n");
+    return 2;
+  }
+  if (o.offline) return Offline(o);
+
+  std::printf("[1/4] Loading %s and resolving the kit's imports\n", o.dll.c_str());
+  Loaded first;
+  if (!Load(o, first)) return 3;
+  Kit kit(first.im);
+  std::printf("  before any fetch: func101 = %s (not loaded yet)\n", Fmt(kit.PbFunc101()).c_str());
+
+  std::printf("[2/4] LoadParameters(\"%s\", 0)\n", o.account.c_str());
+  DWORD t0 = GetTickCount();
+  const int loaded = kit.PbLoadParameters(o.account, 0);
+  const DWORD fetchMs = GetTickCount() - t0;
+  if (loaded != 1) {
+    std::printf("demo: error: the fetch failed: code %d, \"%s\" -- is the server up on the "
+                "address the DLL was built with?\n",
+                first.im.GetLastErrorCode(), kit.PbLastErrorDescription().c_str());
+    return 4;
+  }
+  const std::string values[3] = {Fmt(kit.PbFunc101()), Fmt(kit.PbFunc102()),
+                                 Fmt(kit.PbFunc103())};
+  std::printf("  result 1 in %lu ms\n", static_cast<unsigned long>(fetchMs));
+  std::printf("  func101 = %s\n  func102 = %s\n  func103 = %s\n", values[0].c_str(),
+              values[1].c_str(), values[2].c_str());
+  t0 = GetTickCount();
+  const int again = kit.PbLoadParameters("other", 7);
+  std::printf("  a second LoadParameters(\"other\", 7) returns %d at once (%lu ms): a success is final\n",
+              again, static_cast<unsigned long>(GetTickCount() - t0));
+
+  std::printf("[3/4] Sample dialog (closes by itself after %d s)\n", o.seconds);
+  DialogResult d;
+  if (!RunDialog(kit, o, values, d)) return 5;
+  PrintDialog(d);
+
+  std::printf("[4/4] A fresh module (FreeLibrary, LoadLibrary) and unknown account \"%s\"\n",
+              o.unknownAccount.c_str());
+  FreeLibrary(first.dll);
+  Loaded second;
+  if (!Load(o, second)) return 3;
+  Kit kit2(second.im);
+  const int unknown = kit2.PbLoadParameters(o.unknownAccount, 0);
+  const int code = second.im.GetLastErrorCode();
+  const std::string description = kit2.PbLastErrorDescription();
+  std::printf("  result %d, code %d (_GetLastErrorCode@0, C++ hosts only), description \"%s\"\n",
+              unknown, code, description.c_str());
+  std::printf("  func101 = %s (not loaded)\n", Fmt(kit2.PbFunc101()).c_str());
+  if (unknown != 0) {
+    Fail("the unknown account was served");
+    return 6;
+  }
+  FreeLibrary(second.dll);
+
+  // One line for whoever runs the demo to quote (the script adds timings).
+  std::printf("demo-summary func101=%s func102=%s func103=%s; dialog closed by %s; "
+              "unknown account -> code %d \"%s\"\n",
+              values[0].c_str(), values[1].c_str(), values[2].c_str(), d.endedBy.c_str(), code,
+              description.c_str());
+  return 0;
+}

@@ -1,0 +1,59 @@
+// What an MQL4 program imports, one row per function, as
+// examples/MQL4/Include/parambridge.mqh declares it:
+//
+//   X(module, name, convention, argument bytes)
+//
+// module      the DLL without ".dll"
+// convention  how the export itself removes its arguments (cdecl: the caller
+//             does; stdcall: the callee does). The terminal restores its
+//             stack pointer after every DLL call, so it calls both alike;
+//             the demo host calls each with its own convention.
+// bytes       what the caller pushes: every MQL4 argument takes a 4-byte
+//             slot (int, uint, bool, a uchar&[] array, a struct&) except
+//             double, which takes 8.
+//
+// examples/demo/check_mql4_imports.py compares these rows with the
+// .mqh's #import blocks and with module/parambridge.def; the demo host's
+// function pointer types are static_assert-checked against them. Keep the
+// one-row-per-line layout: the checker reads it.
+#pragma once
+
+#define PB_MQL4_IMPORTS(X)                       \
+  X(parambridge, func101, stdcall, 8)            \
+  X(parambridge, func102, stdcall, 16)           \
+  X(parambridge, func103, stdcall, 16)           \
+  X(parambridge, LoadParameters, stdcall, 8)     \
+  X(parambridge, GetLastErrorDescription, stdcall, 4) \
+  X(parambridge, UIMakeWindow, cdecl, 28)        \
+  X(parambridge, UIRun, cdecl, 0)                \
+  X(parambridge, UIFinish, cdecl, 0)             \
+  X(parambridge, UIAddTimer, cdecl, 8)           \
+  X(parambridge, UIKillTimer, cdecl, 4)          \
+  X(parambridge, UIAddButton, cdecl, 20)         \
+  X(parambridge, UIAddTextBox, cdecl, 28)        \
+  X(parambridge, UIAddCheckbox, cdecl, 24)       \
+  X(parambridge, UIAddLabel, cdecl, 20)          \
+  X(parambridge, UIHide, cdecl, 4)               \
+  X(parambridge, UIGetChecked, cdecl, 4)         \
+  X(parambridge, UISetText, cdecl, 8)            \
+  X(parambridge, UIGetText, cdecl, 4)            \
+  X(kernel32, lstrlenA, stdcall, 4)              \
+  X(kernel32, lstrcpynA, stdcall, 12)            \
+  X(user32, PeekMessageA, stdcall, 20)           \
+  X(user32, IsDialogMessageA, stdcall, 8)        \
+  X(user32, TranslateMessage, stdcall, 4)        \
+  X(user32, DispatchMessageA, stdcall, 4)        \
+  X(user32, IsWindow, stdcall, 4)
+
+// Exports of parambridge.dll that an MQL4 program cannot import, with the
+// reason. Y(export name, C++ alias in the demo, convention, bytes or -1
+// when no fixed size applies, reason). The demo host, a C++ program, may
+// still call those with a size.
+#define PB_NOT_FOR_MQL4(Y)                                                              \
+  Y("_GetLastErrorCode@0", GetLastErrorCode, stdcall, 0,                                \
+    "'@' cannot stand in an MQL4 identifier and #import has no alias")                  \
+  Y("GetParameter", GetParameter, cdecl, -1,                                            \
+    "takes a std::string by value: only callers built with the same toolchain")        \
+  Y("_DllMain@12", DllMain, stdcall, 12, "the module's entry, called by the loader")    \
+  Y("_DllWndProc@16", DllWndProc, stdcall, 16, "the window procedure of the KUI class") \
+  Y("_TimerProc@16", TimerProc, stdcall, 16, "the timer procedure of the toolkit")

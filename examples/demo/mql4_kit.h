@@ -1,0 +1,185 @@
+// The MQL4 kit's imports and wrappers, written again in C++ so that a
+// Windows program can play the part of an expert advisor: every export is
+// reached through LoadLibrary and GetProcAddress and called through a
+// function pointer type whose arguments are what parambridge.mqh declares
+// (uchar arrays for text, int handles and words, bools in 4-byte slots, a
+// null callback). The Pb... functions follow the .mqh's wrappers line for
+// line. The types are checked against mql4_imports.h at compile time.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "mql4_imports.h"
+
+namespace mql4 {
+
+using uchar = unsigned char;
+using mbool = int;  // an MQL4 bool argument: a 4-byte slot, low byte tested
+
+struct PbMsg {  // the .mqh's struct PbMsg
+  int hwnd;
+  unsigned message;
+  int wParam;
+  int lParam;
+  unsigned time;
+  int ptX;
+  int ptY;
+};
+static_assert(sizeof(PbMsg) == sizeof(MSG), "PbMsg must be the Win32 MSG record");
+
+// #import "parambridge.dll"
+using func101 = double(__stdcall*)(int, int);
+using func102 = double(__stdcall*)(int, int, int, int);
+using func103 = double(__stdcall*)(int, int, int, int);
+using LoadParameters = int(__stdcall*)(uchar* account, int accountType);
+using GetLastErrorDescription = void(__stdcall*)(uchar* buffer);
+using UIMakeWindow = int(__cdecl*)(uchar* title, int x, int y, int width, int height,
+                                   int placement, int callback);
+using UIRun = int(__cdecl*)();
+using UIFinish = int(__cdecl*)();
+using UIAddTimer = unsigned(__cdecl*)(unsigned id, int seconds);
+using UIKillTimer = int(__cdecl*)(unsigned id);
+using UIAddButton = int(__cdecl*)(uchar* text, int x, int y, int height, int width);
+using UIAddTextBox = int(__cdecl*)(uchar* text, int x, int y, int height, int width,
+                                   mbool password, mbool focus);
+using UIAddCheckbox = int(__cdecl*)(mbool checked, uchar* text, int x, int y, int height,
+                                    int width);
+using UIAddLabel = int(__cdecl*)(uchar* text, int x, int y, int height, int width);
+using UIHide = int(__cdecl*)(int handle);
+using UIGetChecked = int(__cdecl*)(int handle);
+using UISetText = int(__cdecl*)(int handle, uchar* text);
+using UIGetText = int(__cdecl*)(int handle);
+// #import "kernel32.dll"
+using lstrlenA = int(__stdcall*)(int text);
+using lstrcpynA = int(__stdcall*)(uchar* buffer, int text, int bufferLength);
+// #import "user32.dll"
+using PeekMessageA = int(__stdcall*)(PbMsg* msg, int hwnd, unsigned first, unsigned last,
+                                     unsigned remove);
+using IsDialogMessageA = int(__stdcall*)(int hwnd, PbMsg* msg);
+using TranslateMessage = int(__stdcall*)(PbMsg* msg);
+using DispatchMessageA = int(__stdcall*)(PbMsg* msg);
+using IsWindow = int(__stdcall*)(int hwnd);
+
+}  // namespace mql4
+
+// What a C++ host may call besides; an MQL4 program cannot (mql4_imports.h).
+namespace host {
+using GetLastErrorCode = int(__stdcall*)();
+}
+
+namespace kitcheck {
+
+enum class Conv { kcdecl, kstdcall };
+
+template <typename... A>
+constexpr int SlotBytes() {
+  return (0 + ... + static_cast<int>((sizeof(A) + 3) / 4 * 4));
+}
+
+template <typename F>
+struct Sig;
+template <typename R, typename... A>
+struct Sig<R(__cdecl*)(A...)> {
+  static constexpr Conv conv = Conv::kcdecl;
+  static constexpr int bytes = SlotBytes<A...>();
+};
+template <typename R, typename... A>
+struct Sig<R(__stdcall*)(A...)> {
+  static constexpr Conv conv = Conv::kstdcall;
+  static constexpr int bytes = SlotBytes<A...>();
+};
+
+#define PB_CHECK_ROW(module, name, convention, argBytes)                              \
+  static_assert(kitcheck::Sig<mql4::name>::bytes == (argBytes),                      \
+                #name ": argument bytes differ from mql4_imports.h");                \
+  static_assert(kitcheck::Sig<mql4::name>::conv == kitcheck::Conv::k##convention,    \
+                #name ": calling convention differs from mql4_imports.h");
+PB_MQL4_IMPORTS(PB_CHECK_ROW)
+#undef PB_CHECK_ROW
+
+#define PB_CHECK_HOST_ROW(exported, name, convention, argBytes, why)                      \
+  static_assert((argBytes) < 0 || kitcheck::Sig<host::name>::bytes == (argBytes),         \
+                exported ": argument bytes differ from mql4_imports.h");                  \
+  static_assert((argBytes) < 0 || kitcheck::Sig<host::name>::conv == kitcheck::Conv::k##convention, \
+                exported ": calling convention differs from mql4_imports.h");
+// Only the one the demo calls has a type here.
+PB_CHECK_HOST_ROW("_GetLastErrorCode@0", GetLastErrorCode, stdcall, 0, "")
+#undef PB_CHECK_HOST_ROW
+
+}  // namespace kitcheck
+
+// Every import of the .mqh, resolved by name as the terminal resolves them.
+struct Mql4Imports {
+#define PB_FIELD(module, name, convention, argBytes) mql4::name name = nullptr;
+  PB_MQL4_IMPORTS(PB_FIELD)
+#undef PB_FIELD
+  host::GetLastErrorCode GetLastErrorCode = nullptr;  // "_GetLastErrorCode@0"
+};
+
+// Resolves every row from `dll` (parambridge), kernel32 and user32. On
+// failure `missing` names what could not be found.
+bool ResolveImports(HMODULE dll, Mql4Imports& im, std::string& missing);
+
+// The .mqh's constants.
+constexpr int PB_PLACE_AT = 0;
+constexpr int PB_DIALOG_STOPPED = -1;
+constexpr int PB_DIALOG_CLOSED = 0;
+constexpr int PB_DIALOG_BUTTON = 1;
+constexpr int PB_DIALOG_ENTER = 2;
+constexpr int PB_DIALOG_ESCAPE = 3;
+constexpr int PB_DIALOG_TICK = 4;
+constexpr int PB_DIALOG_NONE = -100;
+constexpr int PB_MAX_BUTTONS = 8;
+
+struct PbDialog {
+  int host = 0;
+  unsigned timer = 0;
+  int buttons = 0;
+  int handle[PB_MAX_BUTTONS] = {};
+  int width[PB_MAX_BUTTONS] = {};
+  int height[PB_MAX_BUTTONS] = {};
+  int button = 0;
+};
+
+// The .mqh's wrappers over one set of resolved imports. IsStopped() of the
+// terminal becomes a deadline.
+class Kit {
+ public:
+  explicit Kit(const Mql4Imports& im) : im_(im) {}
+
+  static std::vector<mql4::uchar> PbText(const std::string& text);
+  std::string PbReadText(int address) const;
+
+  int PbLoadParameters(const std::string& account, int accountType) const;
+  double PbFunc101() const { return im_.func101(0, 0); }
+  double PbFunc102() const { return im_.func102(0, 0, 0, 0); }
+  double PbFunc103() const { return im_.func103(0, 0, 0, 0); }
+  std::string PbLastErrorDescription() const;
+
+  int PbMakeWindow(const std::string& title, int x, int y, int width, int height,
+                   int placement) const;
+  int PbAddLabel(const std::string& text, int x, int y, int height, int width) const;
+  int PbAddTextBox(const std::string& text, int x, int y, int height, int width, bool password,
+                   bool focus) const;
+  int PbAddCheckbox(bool checked, const std::string& text, int x, int y, int height,
+                    int width) const;
+  int PbSetText(int handle, const std::string& text) const;
+  std::string PbGetText(int handle) const { return PbReadText(im_.UIGetText(handle)); }
+  bool PbIsChecked(int handle) const { return im_.UIGetChecked(handle) == 1; }
+
+  static void PbDialogInit(PbDialog& dialog, int host);
+  int PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int y, int height,
+                        int width) const;
+  bool PbDialogSetTimer(PbDialog& dialog, unsigned id, int seconds) const;
+  static int PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg);
+  int PbRunDialog(PbDialog& dialog, DWORD deadlineTick) const;
+  void PbFinish() const;
+  const Mql4Imports& im() const { return im_; }
+
+ private:
+  const Mql4Imports& im_;
+};

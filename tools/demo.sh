@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# make demo: the stand-in product server on loopback, and the demo host (an
+# expert advisor's part, played by a Windows console program) under Wine:
+# a fetch, a sample dialog with its screenshot, a failed fetch.
+# Uses what `make win32` built in build/win32. Writes build/demo/.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${PB_DEMO_BUILD:-$root/build/win32}
+out=$root/build/demo
+dll=$build/parambridge.dll
+host=$build/examples/demo/pb_demo_host.exe
+server=$root/tools/product_server.py
+params=$root/examples/server/params.json
+lock=/tmp/parambridge-ports.lock
+seconds=${PB_DEMO_SECONDS:-8}
+
+started=$(date +%s.%N)
+say() { printf 'demo: %s\n' "$*"; }
+die() { printf 'demo: FAILED: %s\n' "$*" >&2; exit 1; }
+
+[ -f "$dll" ] || die "$dll is not built (run: make win32)"
+[ -f "$host" ] || die "$host is not built (run: make win32)"
+[ -f "$server" ] || die "the stand-in server $server is missing"
+[ -f "$params" ] || die "the parameter file $params is missing"
+
+# The address the DLL posts to is fixed when it is built; the demo's server
+# can only stand in for a loopback one.
+url=$(sed -n 's/^PRODUCT_SERVER_BASE_URL:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+url=${url:-http://127.0.0.1/parambridge/}
+if [[ $url =~ ^(https?)://(127\.[0-9]+\.[0-9]+\.[0-9]+|localhost)(/.*)$ ]]; then
+  scheme=${BASH_REMATCH[1]}
+  address=${BASH_REMATCH[2]}
+  base_path=${BASH_REMATCH[3]}
+  [ "$address" = localhost ] && address=127.0.0.1
+else
+  die "the DLL was built to post to $url; the demo's server can only answer on 127.0.0.0/8 (rebuild with the default PRODUCT_SERVER_BASE_URL)"
+fi
+if [ "$scheme" = https ]; then https_port=443; else https_port=0; fi
+
+mkdir -p "$out"
+rm -f "$out/dialog.png" "$out/server.ready" "$out/demo.log"
+: >"$out/server.log"
+
+server_pid=""
+host_pid=""
+cleanup() {
+  local rc=$?
+  if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
+    kill "$host_pid" 2>/dev/null || true
+    wait "$host_pid" 2>/dev/null || true
+  fi
+  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+    kill -TERM "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The Wine test bed first (slow only the first time), so that the lock is
+# held no longer than needed.
+say "bringing up the Wine test bed on display ${PB_DISPLAY:-:77}"
+# shellcheck source=tools/wine-env.sh
+. "$root/tools/wine-env.sh"
+pb_wine_up || die "the Wine test bed did not come up"
+
+# Port 80 is shared with the fetch tests: one user at a time.
+exec 9>"$lock"
+if ! flock -n 9; then
+  say "waiting for another user of the loopback ports ($lock)"
+  flock -w 120 9 || die "the loopback ports stayed busy for 2 minutes ($lock)"
+fi
+
+say "starting the stand-in server: $scheme://$address${base_path}run/ with $(basename "$params")"
+python3 "$server" --params "$params" --bind "$address" --http-port 80 --https-port "$https_port" \
+  --base-path "$base_path" --ready-file "$out/server.ready" --log "$out/server.log" \
+  </dev/null 2>"$out/server.err" &
+server_pid=$!
+for _ in $(seq 100); do
+  [ -s "$out/server.ready" ] && break
+  if ! kill -0 "$server_pid" 2>/dev/null; then
+    wait "$server_pid" && rc=0 || rc=$?
+    server_pid=""
+    msg=$(tail -n 3 "$out/server.err")
+    if [ "$rc" = 2 ]; then
+      die "the server could not start (is port 80 taken? sudo ss -ltnp 'sport = :80'): $msg"
+    fi
+    die "the server exited with status $rc: $msg"
+  fi
+  sleep 0.1
+done
+[ -s "$out/server.ready" ] || die "the server did not come up within 10 s (see $out/server.err)"
+
+say "running the demo host under Wine"
+echo
+# The host prints "dialog-ready X Y W H" once its dialog is painted; the
+# keystrokes and the screenshot come from here meanwhile.
+(cd "$build" && exec timeout 90 "$root/tools/wine-run" "$host" --dll parambridge.dll \
+  --seconds "$seconds") >"$out/demo.log" 2>"$out/demo.err" </dev/null &
+host_pid=$!
+shown=0
+shot=""
+typed=0
+while :; do
+  n=$(wc -l <"$out/demo.log")
+  if [ "$n" -gt "$shown" ]; then
+    sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v -e '^dialog-ready' -e '^demo-summary' || true
+    shown=$n
+  fi
+  if [ -z "$shot" ] && grep -q '^dialog-ready' "$out/demo.log"; then
+    read -r _ x y w h < <(grep -m1 '^dialog-ready' "$out/demo.log")
+    # A visitor types a password and ticks the box (Tab moves the focus
+    # from the password box to the check box). Then the picture.
+    if xdotool type --delay 40 's3cret' 2>/dev/null && xdotool key Tab space 2>/dev/null; then
+      typed=1
+    fi
+    sleep 0.7
+    if import -window root -display "$DISPLAY" -crop "${w}x${h}+${x}+${y}" +repage \
+        "$out/dialog.png" 2>"$out/import.err"; then
+      shot=ok
+    else
+      shot=failed
+    fi
+  fi
+  kill -0 "$host_pid" 2>/dev/null || break
+  sleep 0.1
+done
+wait "$host_pid" && host_rc=0 || host_rc=$?
+host_pid=""
+n=$(wc -l <"$out/demo.log")
+[ "$n" -gt "$shown" ] && { sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v -e '^dialog-ready' -e '^demo-summary' || true; }
+echo
+
+kill -TERM "$server_pid" 2>/dev/null || true
+wait "$server_pid" 2>/dev/null || true
+server_pid=""
+flock -u 9
+requests=$(grep -c 'POST' "$out/server.log" 2>/dev/null || true)
+say "server stopped (${requests:-0} requests, log in build/demo/server.log)"
+
+if [ "$host_rc" = 124 ]; then
+  die "the demo host did not finish within 90 s"
+fi
+if [ "$host_rc" != 0 ]; then
+  grep -h '^demo: error' "$out/demo.log" >&2 || true
+  die "the demo host exited with status $host_rc (output in build/demo/demo.log, build/demo/demo.err)"
+fi
+case "$shot" in
+  ok) [ "$typed" = 1 ] || say "note: xdotool could not type into the dialog; it shows its initial state"
+      say "dialog screenshot: build/demo/dialog.png" ;;
+  failed) die "the screenshot failed: $(cat "$out/import.err")" ;;
+  *) die "the dialog never said it was ready" ;;
+esac
+
+summary=$(sed -n 's/^demo-summary //p' "$out/demo.log" | head -n 1)
+[ -n "$summary" ] || die "the demo host printed no summary"
+elapsed=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+printf 'make demo: OK in %ss: %s; screenshot build/demo/dialog.png\n' "$elapsed" "$summary"
