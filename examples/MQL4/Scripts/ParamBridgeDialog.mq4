@@ -1,0 +1,116 @@
+//+------------------------------------------------------------------+
+//|                                            ParamBridgeDialog.mq4 |
+//|  Sample script: a small dialog made with parambridge.dll's       |
+//|  window toolkit, run by MQL4 code, then a fetch for the account  |
+//|  that was entered.                                               |
+//+------------------------------------------------------------------+
+#property strict
+#property script_show_inputs
+#property description "A parambridge.dll dialog: account, password, a check box, OK/Cancel; closes itself after a while."
+
+#include <parambridge.mqh>
+
+input int CloseAfterSeconds = 30;  // the dialog closes itself when nobody clicks
+input int AccountType       = 0;   // account type sent to the server
+
+// A served value, or a note while nothing has been fetched (-1.0).
+string Shown(const double value)
+  {
+   if(value == -1.0)
+      return("(not fetched yet)");
+   return(DoubleToString(value, 8));
+  }
+
+void OnStart()
+  {
+   if(!TerminalInfoInteger(TERMINAL_DLLS_ALLOWED) || !MQLInfoInteger(MQL_DLLS_ALLOWED))
+     {
+      Alert("ParamBridgeDialog needs \"Allow DLL imports\".");
+      return;
+     }
+   string account = IntegerToString(AccountNumber());
+
+   // 380 x 300 pixels, 60 px from the screen's right edge and 90 px above
+   // the line 30 px over its bottom edge. No callback: MQL4 cannot pass one.
+   int host = PbMakeWindow("parambridge - sample dialog", 60, 90, 380, 300, PB_PLACE_BOTTOM_RIGHT);
+   if(host == 0)
+     {
+      Print("parambridge: the window could not be made");
+      return;
+     }
+   // The creators take the height before the width.
+   PbAddLabel("Parameters for account " + account + ":", 12, 10, 18, 350);
+   PbAddLabel("func101 = " + Shown(PbFunc101()), 28, 32, 18, 320);
+   PbAddLabel("func102 = " + Shown(PbFunc102()), 28, 52, 18, 320);
+   PbAddLabel("func103 = " + Shown(PbFunc103()), 28, 72, 18, 320);
+   PbAddLabel("Account:", 12, 106, 20, 80);
+   int accountBox = PbAddTextBox(account, 100, 102, 24, 160, false, false);
+   PbAddLabel("Password:", 12, 138, 20, 80);
+   int passwordBox = PbAddTextBox("", 100, 134, 24, 160, true, true);
+   int remember = PbAddCheckbox(false, "Remember this account", 100, 166, 20, 230);
+
+   PbDialog dialog;
+   PbDialogInit(dialog, host);
+   int ok = PbDialogAddButton(dialog, "OK", 100, 198, 28, 80);
+   int cancel = PbDialogAddButton(dialog, "Cancel", 190, 198, 28, 80);
+   int left = CloseAfterSeconds < 1 ? 1 : CloseAfterSeconds;
+   int status = PbAddLabel("Closes by itself in " + IntegerToString(left) + " s", 12, 238, 18, 350);
+   PbDialogSetTimer(dialog, 1, 1);
+
+   // The message loop runs here, in MQL4, until something needs a decision.
+   string endedBy = "";
+   while(endedBy == "")
+     {
+      int what = PbRunDialog(dialog);
+      switch(what)
+        {
+         case PB_DIALOG_TICK:
+            left--;
+            if(left <= 0)
+               endedBy = "timer";
+            else
+               PbSetText(status, "Closes by itself in " + IntegerToString(left) + " s");
+            break;
+         case PB_DIALOG_BUTTON:
+            endedBy = (dialog.button == ok) ? "OK" : "Cancel";
+            break;
+         case PB_DIALOG_ENTER:
+            endedBy = "OK";
+            break;
+         case PB_DIALOG_ESCAPE:
+            endedBy = "Cancel";
+            break;
+         case PB_DIALOG_CLOSED:
+            endedBy = "closed";
+            break;
+         default:               // PB_DIALOG_STOPPED: the script is being removed
+            endedBy = "stopped";
+            break;
+        }
+     }
+   UIKillTimer(1);
+
+   // Read each control once: every UIGetText keeps its copy until the
+   // terminal exits.
+   string enteredAccount = "";
+   string password = "";
+   bool rememberIt = false;
+   if(endedBy != "closed")
+     {
+      enteredAccount = PbGetText(accountBox);
+      password = PbGetText(passwordBox);
+      rememberIt = PbIsChecked(remember);
+     }
+   PbFinish();
+   PrintFormat("parambridge: dialog ended by %s; account \"%s\", a password of %d characters, remember %s",
+               endedBy, enteredAccount, StringLen(password), rememberIt ? "yes" : "no");
+
+   if(endedBy == "OK" && enteredAccount != "")
+     {
+      // Blocks the script's thread until the server answers.
+      if(PbLoadParameters(enteredAccount, AccountType) == 1)
+         PrintFormat("parambridge: func101=%.8g func102=%.8g func103=%.8g", PbFunc101(), PbFunc102(), PbFunc103());
+      else
+         PrintFormat("parambridge: fetch failed: %s", PbLastErrorDescription());
+     }
+  }
