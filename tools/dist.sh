@@ -39,6 +39,8 @@ rm -f "$zip_path" "$zip_path.sha256"
   TZ=UTC zip -X -D -q -9 "$zip_path" -@)
 (cd "$dist" && sha256sum "$name.zip" >"$name.zip.sha256")
 
+url=$(sed -n 's/^PRODUCT_SERVER_BASE_URL:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+[ -n "$url" ] && printf 'dist: this parambridge.dll posts to %srun/\n' "$url"
 printf 'dist: %s (%s bytes)\n' "${zip_path#"$root"/}" "$(stat -c %s "$zip_path")"
 python3 -c 'import sys, zipfile; [print("  " + n) for n in zipfile.ZipFile(sys.argv[1]).namelist()]' "$zip_path"
 printf 'dist: %s\n' "$(cat "$dist/$name.zip.sha256")"
