@@ -9,7 +9,7 @@ namespace pb::ui {
 constexpr char kClassName[] = "KUI";
 constexpr UINT kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC | CS_GLOBALCLASS;
 
-void RegisterWindowClass(void* instance) {
+void RegisterWindowClass(void* instance) noexcept {
   WNDCLASSA wc = {};
   wc.style = kClassStyle;
   wc.lpfnWndProc = DllWndProc;
@@ -17,10 +17,17 @@ void RegisterWindowClass(void* instance) {
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kClassName;
-  RegisterClassA(&wc);
+  g_state.classRegistered = RegisterClassA(&wc) != 0;
   g_state.instance = static_cast<HINSTANCE>(instance);
 }
 
-void UnregisterWindowClass() { UnregisterClassA(kClassName, g_state.instance); }
+void UnregisterWindowClass() noexcept {
+  // CS_GLOBALCLASS: a global class may be matched by name with any instance,
+  // so unregistering a "KUI" that another module registered first (our
+  // RegisterClassA then failed) could take its class away. Only the class
+  // this load made is removed.
+  if (!g_state.classRegistered) return;
+  if (UnregisterClassA(kClassName, g_state.instance)) g_state.classRegistered = false;
+}
 
 }  // namespace pb::ui
