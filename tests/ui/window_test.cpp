@@ -227,8 +227,8 @@ TEST_F(UiTest, OnlyLowByteOfResultStops) {
   const struct {
     std::uint32_t result;
     bool stops;
-  } rows[] = {{0x00000100u, false}, {0xFFFFFF00u, false}, {0x00000001u},
-              {0x12345680u}, {0x000000FFu, true}};
+  } rows[] = {{0x00000100u, false}, {0xFFFFFF00u, false}, {0x00000001u, true},
+              {0x12345680u, true}, {0x000000FFu, true}};
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::Message() << std::hex << row.result);
     answer = row.result;
@@ -378,12 +378,12 @@ TEST_F(UiTest, DllMainTable) {
     LPVOID reserved;
     bool registeredAfter;
   } rows[] = {
-      {DLL_THREAD_ATTACH, nullptr},
-      {DLL_THREAD_DETACH, nullptr},
-      {DLL_PROCESS_DETACH, reinterpret_cast<LPVOID>(1)},
+      {DLL_THREAD_ATTACH, nullptr, true},
+      {DLL_THREAD_DETACH, nullptr, true},
+      {DLL_PROCESS_DETACH, reinterpret_cast<LPVOID>(1), true},
       {DLL_PROCESS_DETACH, nullptr, false},
       {DLL_PROCESS_DETACH, nullptr, false},
-      {DLL_PROCESS_ATTACH, nullptr},
+      {DLL_PROCESS_ATTACH, nullptr, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(::testing::Message() << "reason " << row.reason << " reserved " << row.reserved);
