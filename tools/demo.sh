@@ -41,6 +41,7 @@ if [ "$scheme" = https ]; then https_port=443; else https_port=0; fi
 mkdir -p "$out"
 rm -f "$out/dialog.png" "$out/server.ready" "$out/demo.log"
 : >"$out/server.log"
+: >"$out/demo.log"
 
 server_pid=""
 host_pid=""
