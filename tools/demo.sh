@@ -7,6 +7,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${PB_DEMO_BUILD:-$root/build/win32}
+[ -d "$build" ] && build=$(cd "$build" && pwd)
 out=$root/build/demo
 dll=$build/parambridge.dll
 host=$build/examples/demo/pb_demo_host.exe

@@ -7,6 +7,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${PB_DIST_BUILD:-$root/build/win32}
+[ -d "$build" ] && build=$(cd "$build" && pwd)
 dll=$build/parambridge.dll
 kit=$root/examples/MQL4
 dist=$root/build/dist

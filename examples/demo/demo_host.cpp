@@ -7,8 +7,10 @@
 //   pb_demo_host [--dll PATH] [--account A] [--unknown-account B]
 //                [--seconds N] [--offline]
 //
-// --offline leaves out both fetches (no server needed) and checks what the
-// dialog gives back instead; the kit's test runs it so. Exit status: 0 on
+// --offline leaves out both fetches (no server needed) and instead runs the
+// dialog once per row of a table of visitor's actions (posted clicks and
+// keys), each on a freshly loaded module, and checks what comes back; the
+// kit's test runs it so. Exit status: 0 on
 // success; 2 bad arguments; 3 the DLL or one of its imports is missing;
 // 4 the fetch failed; 5 the dialog failed; 6 the unknown account was served.
 #include <windows.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "mql4_kit.h"
@@ -95,8 +98,14 @@ struct DialogResult {
 // as labels, an account box, a password box with the focus, a check box,
 // OK and Cancel, and a once-a-second timer that counts down and closes it
 // when nobody clicks.
+// The controls a visitor would use, for the first-tick hook.
+struct DialogControls {
+  int host, account, password, remember, ok, cancel;
+};
+using ReadyHook = std::function<void(const DialogControls&)>;
+
 bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
-               DialogResult& result) {
+               DialogResult& result, const ReadyHook& onReady) {
   const int width = 380, height = 300;
   const int host =
       kit.PbMakeWindow("parambridge - sample dialog", 200, 150, width, height, PB_PLACE_AT);
@@ -136,15 +145,8 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
   for (;;) {
     const int what = kit.PbRunDialog(dialog, deadline);
     if (what == PB_DIALOG_TICK) {
-      if (!announced) {
-        // The window has been painted by now: tell whoever takes the
-        // screenshot where it is (screen coordinates).
-        RECT r = {};
-        GetWindowRect(reinterpret_cast<HWND>(static_cast<INT_PTR>(host)), &r);
-        std::printf("dialog-ready %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left,
-                    r.bottom - r.top);
-        announced = true;
-      }
+      if (!announced) onReady({host, account, password, remember, ok, cancel});
+      announced = true;
       if (--left <= 0) {
         result.endedBy = "the timer (nobody clicked)";
         break;
@@ -184,44 +186,95 @@ void PrintDialog(const DialogResult& d) {
   std::printf("  remember:   %s\n", d.remember ? "checked" : "not checked");
 }
 
-// Without a server: the dialog runs out by its timer and gives back what it
-// was made with; a fresh module after FreeLibrary makes its window again.
+HWND Hwnd(int handle) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(handle)); }
+LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
+
+// Without a server: what the kit's dialog loop makes of what a visitor
+// does, one round per row, each on a freshly loaded module (so the window
+// class is registered anew every time). The visitor's input is posted to
+// the controls at the first tick; the dialog's text comes back through
+// UIGetText and kernel32.
+struct OfflineRound {
+  const char* what;
+  std::function<void(const Kit&, const DialogControls&)> visit;
+  const char* endedBy;
+  const char* password;
+  bool remember;
+};
+
 int Offline(const Options& o) {
+  const OfflineRound rounds[] = {
+      {"nobody clicks", [](const Kit&, const DialogControls&) {},
+       "the timer (nobody clicked)", "", false},
+      {"a click on OK",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.password, "pw");
+         PostMessageA(Hwnd(c.ok), WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
+         PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(10, 10));
+       },
+       "OK", "pw", false},
+      {"a press on OK released outside it, then Cancel",
+       [](const Kit&, const DialogControls& c) {
+         PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(200, 10));
+         PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(-3, 10));
+         PostMessageA(Hwnd(c.cancel), WM_LBUTTONUP, 0, At(79, 27));
+       },
+       "Cancel", "", false},
+      {"Space on the focused Cancel button",
+       [](const Kit&, const DialogControls& c) {
+         PostMessageA(Hwnd(c.cancel), WM_KEYUP, VK_SPACE, 0);
+       },
+       "Cancel", "", false},
+      {"Enter in the password box",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.password, "s3cret");
+         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_RETURN, 0);
+       },
+       "Enter (OK)", "s3cret", false},
+      {"Escape after ticking the box",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.im().UIHide(c.account);  // hidden controls still give their text
+         SendMessageA(Hwnd(c.remember), BM_SETCHECK, BST_CHECKED, 0);
+         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_ESCAPE, 0);
+       },
+       "Escape (Cancel)", "", true},
+  };
   const std::string values[3] = {"-1", "-1", "-1"};
   int failures = 0;
-  for (int round = 1; round <= 2; round++) {
+  int round = 0;
+  for (const OfflineRound& r : rounds) {
+    round++;
     Loaded m;
     if (!Load(o, m)) return 3;
     Kit kit(m.im);
-    const double before = kit.PbFunc101();
-    if (before != -1.0) {
-      std::printf("FAIL round %d: func101 before any fetch gave %s, not -1\n", round,
-                  Fmt(before).c_str());
-      failures++;
-    }
     DialogResult d;
-    if (!RunDialog(kit, o, values, d)) return 5;
+    if (!RunDialog(kit, o, values, d, [&](const DialogControls& c) { r.visit(kit, c); }))
+      return 5;
     struct {
       const char* what;
       std::string got, want;
-    } rows[] = {
-        {"closed by", d.endedBy, "the timer (nobody clicked)"},
+    } checks[] = {
+        {"closed by", d.endedBy, r.endedBy},
         {"account", d.account, o.account},
-        {"password", d.password, ""},
-        {"remember", d.remember ? "checked" : "not checked", "not checked"},
+        {"password", d.password, r.password},
+        {"remember", d.remember ? "checked" : "not checked", r.remember ? "checked" : "not checked"},
         {"title", d.title, "parambridge - sample dialog"},
-        {"description", kit.PbLastErrorDescription(), "Internal dll error"},
+        {"func101 before any fetch", Fmt(kit.PbFunc101()), "-1"},
+        {"description before any fetch", kit.PbLastErrorDescription(), "Internal dll error"},
     };
-    for (const auto& row : rows) {
-      if (row.got != row.want) {
-        std::printf("FAIL round %d: %s: got \"%s\", want \"%s\"\n", round, row.what,
-                    row.got.c_str(), row.want.c_str());
-        failures++;
+    int bad = 0;
+    for (const auto& c : checks) {
+      if (c.got != c.want) {
+        std::printf("FAIL %d (%s): %s: got \"%s\", want \"%s\"\n", round, r.what, c.what,
+                    c.got.c_str(), c.want.c_str());
+        bad++;
       }
     }
+    if (!bad) std::printf("ok   %d (%s): closed by %s\n", round, r.what, d.endedBy.c_str());
+    failures += bad;
     FreeLibrary(m.dll);
   }
-  std::printf("offline: %s\n", failures ? "FAILED" : "ok (two loads, two dialogs)");
+  std::printf("offline: %s\n", failures ? "FAILED" : "all rounds as expected");
   return failures ? 5 : 0;
 }
 
@@ -266,7 +319,15 @@ int main(int argc, char** argv) {
 
   std::printf("[3/4] Sample dialog (closes by itself after %d s)\n", o.seconds);
   DialogResult d;
-  if (!RunDialog(kit, o, values, d)) return 5;
+  // The window has been painted by the first tick: tell whoever takes the
+  // screenshot (and types) where it is, in screen coordinates.
+  const auto announce = [](const DialogControls& c) {
+    RECT r = {};
+    GetWindowRect(Hwnd(c.host), &r);
+    std::printf("dialog-ready %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left,
+                r.bottom - r.top);
+  };
+  if (!RunDialog(kit, o, values, d, announce)) return 5;
   PrintDialog(d);
 
   std::printf("[4/4] A fresh module (FreeLibrary, LoadLibrary) and unknown account \"%s\"\n",

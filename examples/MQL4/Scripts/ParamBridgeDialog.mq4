@@ -72,7 +72,10 @@ void OnStart()
                PbSetText(status, "Closes by itself in " + IntegerToString(left) + " s");
             break;
          case PB_DIALOG_BUTTON:
-            endedBy = (dialog.button == ok) ? "OK" : "Cancel";
+            if(dialog.button == ok)
+               endedBy = "OK";
+            else if(dialog.button == cancel)
+               endedBy = "Cancel";
             break;
          case PB_DIALOG_ENTER:
             endedBy = "OK";
