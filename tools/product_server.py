@@ -54,7 +54,8 @@ bind address outside 127.0.0.0/8, ends it with exit status 2.
 
 --control (for tests) adds a control interface under /_pb/ on the same ports:
   GET  /_pb/log      JSON list of the requests seen so far (control requests
-                     excluded): port, tls, method, target, version, headers
+                     excluded): port, peer (client address:port, one per
+                     connection), tls, method, target, version, headers
                      ([name, value] in order), body_b64
   POST /_pb/reset    clears the log and the script
   POST /_pb/script   JSON list of scripted replies, appended to the queue.
@@ -280,6 +281,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         state.record({
             "port": self.server.server_address[1],
+            "peer": "%s:%d" % self.client_address[:2],
             "tls": self.server.tls,
             "method": self.command,
             "target": self.path,

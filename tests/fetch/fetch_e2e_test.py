@@ -132,6 +132,11 @@ class RequestTest(LoopbackCase):
     def test_dll_request_fields(self):
         # (probe ops, body the server must receive). All in one process: a
         # status of 201 leaves the module unloaded, so every call posts.
+        # Each call opens and closes its own session, yet Wine's WinHTTP
+        # keeps the TCP connection in a process-wide pool and sends all six
+        # requests over one connection (the "peer" of every log entry is the
+        # same); Windows pools connections per session, which each call
+        # closes. Nothing here depends on either.
         table = [
             (["load", "12345", "0"], b"account=12345&accountType=0"),
             (["load", "12345", "-1"], b"account=12345&accountType=-1"),
