@@ -393,8 +393,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 state.add_script(items)
                 payload = b"{}"
             elif op == "cert" and self.command == "POST":
-                spec = json.loads(body.decode("utf-8"))
-                state.set_certificate(spec["cert"], spec["key"])
+                paths = json.loads(body.decode("utf-8"))
+                state.set_certificate(paths["cert"], paths["key"])
                 payload = b"{}"
             else:
                 self.send_plain(404, b'{"error": "no such control operation"}', "application/json")
