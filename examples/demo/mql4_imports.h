@@ -5,9 +5,11 @@
 //
 // module      the DLL without ".dll"
 // convention  how the export itself removes its arguments (cdecl: the caller
-//             does; stdcall: the callee does). The terminal restores its
-//             stack pointer after every DLL call, so it calls both alike;
-//             the demo host calls each with its own convention.
+//             does; stdcall: the callee does). MQL4 cannot declare a
+//             convention and its documentation asks for stdcall; the cdecl
+//             toolkit exports rely on the terminal putting its stack
+//             pointer back after a DLL call (see the .mqh). The demo host
+//             calls each with its own convention.
 // bytes       what the caller pushes: every MQL4 argument takes a 4-byte
 //             slot (int, uint, bool, a uchar&[] array, a struct&) except
 //             double, which takes 8.

@@ -18,6 +18,15 @@
 //   * func101 to func103 remove 8, 16 and 16 bytes of arguments that they
 //     never read: they are declared with two and four int words and the
 //     wrappers pass zeros. Do not "tidy" these declarations.
+//   * Calling conventions. MQL4's documentation asks imported DLL functions
+//     to use __stdcall (the callee removes its arguments). The parameter
+//     service's exports do. The toolkit's exports (UI...) are cdecl, a fixed
+//     part of the DLL's interface: after each of them 4 to 28 bytes of
+//     arguments are left for the caller to remove. That relies on the
+//     terminal putting its own stack pointer back after a DLL call, which is
+//     widely relied upon but not documented, and which nobody could check
+//     where this kit was made (no terminal runs there). Try the sample
+//     script on your terminal before you rely on the toolkit.
 //   * UIGetText returns a raw address of 8-bit text, so it is declared as
 //     returning int. Pure MQL4 cannot read memory at an address; PbGetText
 //     copies the text out with lstrlenA and lstrcpynA from kernel32.dll,
