@@ -252,13 +252,15 @@ class TransportTest(LoopbackCase):
             ("large, chunked", {"mode": "chunked", "body_b64": _b64(big),
                                 "pieces": [7, 65536, 1000, 120000], "pause_ms": 20}, big),
             ("high bytes", {"body_b64": _b64(bytes(range(1, 256)))}, bytes(range(1, 256))),
-            # A NUL ends the text of its piece; later pieces are appended.
+            # A NUL ends the text of its piece; later pieces are appended. The
+            # pause keeps the pieces apart: the client must have read the
+            # first before the second arrives.
             ("NUL in a chunk", {"mode": "chunked", "body_b64": _b64(b"AAAA\0BBBBCCCC"),
-                                "pieces": [9], "pause_ms": 300}, b"AAAACCCC"),
+                                "pieces": [9], "pause_ms": 500}, b"AAAACCCC"),
             ("NUL in a piece", {"body_b64": _b64(b"AAAA\0BBBBCCCC"), "pieces": [9],
-                                "pause_ms": 300}, b"AAAACCCC"),
+                                "pause_ms": 500}, b"AAAACCCC"),
             ("NUL first", {"mode": "chunked", "body_b64": _b64(b"\0xyz-tail"), "pieces": [4],
-                           "pause_ms": 300}, b"-tail"),
+                           "pause_ms": 500}, b"-tail"),
             ("closed mid-body", {"mode": "short", "body": "partial", "missing": 100,
                                  "pause_ms": 100}, b"partial"),
             ("closed mid-body, two pieces", {"mode": "short", "body": "part-one|two",
