@@ -94,15 +94,17 @@ struct DialogResult {
   std::string title;
 };
 
-// The sample dialog, as the sample script builds it with the .mqh: values
-// as labels, an account box, a password box with the focus, a check box,
-// OK and Cancel, and a once-a-second timer that counts down and closes it
-// when nobody clicks.
 // The controls a visitor would use, for the first-tick hook.
 struct DialogControls {
   int host, account, password, remember, ok, cancel;
 };
 using ReadyHook = std::function<void(const DialogControls&)>;
+
+// The sample dialog, as the sample script builds it with the .mqh: values
+// as labels, an account box, a password box with the focus, a check box,
+// OK and Cancel, and a once-a-second timer that counts down and closes it
+// when nobody clicks. `onReady` runs at the first tick, once the window has
+// been painted.
 
 bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
                DialogResult& result, const ReadyHook& onReady) {
