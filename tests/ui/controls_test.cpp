@@ -269,6 +269,35 @@ TEST_F(UiTest, GetCheckedOnOtherWindows) {
   EXPECT_EQ(tk.GetChecked(check), 0) << "no window";
 }
 
+// Only an answer of exactly BST_CHECKED counts: BST_INDETERMINATE and any
+// other value give 0. A window of a test class gives the answers.
+LRESULT g_checkAnswer;
+LRESULT CALLBACK AnswerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  return m == BM_GETCHECK ? g_checkAnswer : DefWindowProcA(h, m, w, l);
+}
+
+TEST_F(UiTest, GetCheckedTakesOnlyBstChecked) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = AnswerProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "CheckAnswer";
+  ASSERT_NE(RegisterClassA(&wc), 0);
+  HWND answerer = CreateWindowExA(0, "CheckAnswer", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  wc.hInstance, nullptr);
+  ASSERT_NE(answerer, nullptr);
+  const struct {
+    LRESULT answer;
+    int expected;
+  } rows[] = {{BST_UNCHECKED, 0}, {BST_CHECKED, 1}, {BST_INDETERMINATE, 0}, {0x101, 0}, {-1, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.answer);
+    g_checkAnswer = row.answer;
+    EXPECT_EQ(tk.GetChecked(answerer), row.expected);
+  }
+  DestroyWindow(answerer);
+  UnregisterClassA("CheckAnswer", wc.hInstance);
+}
+
 // Tab, through UIRun's dialog handling, visits the push button, edit boxes
 // and check box in creation order and passes over labels; Shift+Tab goes
 // back.

@@ -305,6 +305,25 @@ TEST_F(UiTest, HandledDestroyLeavesNoQuit) {
   EXPECT_FALSE(TakeQuit());
 }
 
+// The loop retrieves the host window's messages and its children's only:
+// another window's and the thread's own stay queued.
+TEST_F(UiTest, LoopTakesOnlyTheHostsMessages) {
+  HWND host = MakeHost();
+  HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_NE(other, nullptr);
+  SetReaction([](const Seen& s, int*) { return s.message == WM_APP + 1; });
+  PostMessageA(other, WM_APP, 0, 0);
+  PostThreadMessageA(GetCurrentThreadId(), WM_APP + 2, 0, 0);
+  PostMessageA(host, WM_APP + 1, 0, 0);
+  bool timedOut = true;
+  EXPECT_EQ(RunBounded(tk, host, 5000, &timedOut), 1);
+  EXPECT_FALSE(timedOut);
+  MSG m;
+  EXPECT_TRUE(PeekMessageA(&m, other, WM_APP, WM_APP, PM_REMOVE));
+  EXPECT_TRUE(PeekMessageA(&m, reinterpret_cast<HWND>(-1), WM_APP + 2, WM_APP + 2, PM_REMOVE));
+}
+
 // ---------------------------------------------------------------- lifecycle
 
 TEST_F(UiTest, FinishAndRunAtTheEdges) {
