@@ -341,3 +341,35 @@ TEST_F(UiTest, TabOrder) {
 
 }  // namespace
 }  // namespace uitest
+
+namespace uitest {
+namespace {
+
+// Notifications that the creators cause reach the callback before the
+// creator returns: the parent hears of the new child and of the edit box's
+// focus and text.
+TEST_F(UiTest, CreatorNotificationsArriveSynchronously) {
+  HWND host = MakeHost();
+  ASSERT_NE(host, nullptr);
+  Log().clear();
+  HWND box = tk.AddTextBox("abc", 10, 10, 22, 150, 0, 1);
+  const LPARAM l = reinterpret_cast<LPARAM>(box);
+  EXPECT_EQ(MissingFrom(Log(), {Msg(WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 0), l),
+                                Msg(WM_COMMAND, MAKEWPARAM(0, EN_SETFOCUS), l),
+                                Msg(WM_COMMAND, MAKEWPARAM(0, EN_CHANGE), l)}),
+            "");
+  Log().clear();
+  EXPECT_EQ(tk.SetText(box, "def"), 1);
+  EXPECT_EQ(MissingFrom(Log(), {Msg(WM_COMMAND, MAKEWPARAM(0, EN_CHANGE), l)}), "");
+  Log().clear();
+  HWND check = tk.AddCheckbox(1, "c", 10, 40, 20, 100);
+  EXPECT_EQ(MissingFrom(Log(), {Msg(WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 0),
+                                    reinterpret_cast<LPARAM>(check))}),
+            "");
+  for (const Seen& s : Log()) {
+    EXPECT_NE(s.message, UINT{WM_COMMAND}) << "BM_SETCHECK does not notify";
+  }
+}
+
+}  // namespace
+}  // namespace uitest

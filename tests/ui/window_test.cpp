@@ -483,3 +483,52 @@ TEST_F(UiTest, UnloadKeepsAForeignClass) {
 
 }  // namespace
 }  // namespace uitest
+
+namespace uitest {
+namespace {
+
+// The dialog keyboard interface of UIRun beyond Tab. The controls all have
+// id 0 and the host answers DM_GETDEFID (0x400) with 0 (DefWindowProc).
+// Enter on a push button that Tab has moved to (Tab makes it the default
+// button) arrives exactly like a click of it; Enter elsewhere, including on
+// a button focused with SetFocus, arrives as IDOK, and Escape as IDCANCEL,
+// both with no control in lParam.
+TEST_F(UiTest, DialogKeys) {
+  HWND host = MakeHost();
+  HWND box = tk.AddTextBox("", 10, 10, 22, 150, 0, 1);
+  HWND ok = tk.AddButton("OK", 10, 40, 25, 70);
+  ASSERT_NE(ok, nullptr);
+  SetReaction([](const Seen& s, int*) { return s.message == WM_APP; });
+  auto keys = [&](HWND focus, std::vector<WPARAM> presses) {
+    SetFocus(focus);
+    Log().clear();
+    for (WPARAM key : presses) {
+      PostMessageA(GetFocus(), WM_KEYDOWN, key, 1);
+      PostMessageA(host, WM_APP, 0, 0);
+      bool timedOut = true;
+      RunBounded(tk, host, 5000, &timedOut);
+      EXPECT_FALSE(timedOut);
+    }
+  };
+  const LPARAM l = reinterpret_cast<LPARAM>(ok);
+  const struct {
+    HWND focus;
+    std::vector<WPARAM> presses;
+    std::vector<Expect> expected;
+    const char* name;
+  } rows[] = {
+      {box, {VK_RETURN}, {Msg(DM_GETDEFID), Msg(WM_COMMAND, IDOK, 0), Msg(WM_APP)}, "Enter in the edit box"},
+      {box, {VK_ESCAPE}, {Msg(WM_COMMAND, IDCANCEL, 0), Msg(WM_APP)}, "Escape"},
+      {ok, {VK_RETURN}, {Msg(WM_COMMAND, IDOK, 0), Msg(WM_APP)}, "Enter on a button given focus directly"},
+      {box, {VK_TAB, VK_RETURN}, {Msg(WM_APP), Msg(WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), l), Msg(WM_APP)},
+       "Enter on a button reached by Tab"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    keys(row.focus, row.presses);
+    EXPECT_EQ(MissingFrom(Log(), row.expected), "");
+  }
+}
+
+}  // namespace
+}  // namespace uitest
