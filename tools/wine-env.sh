@@ -3,8 +3,10 @@
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEARCH=win32
-export WINEPREFIX=${PB_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/parambridge/wine32}
 export DISPLAY=${PB_DISPLAY:-:77}
+# One prefix per display: Wine's virtual desktop belongs to the display of
+# the process that started it, so two displays cannot share a prefix.
+export WINEPREFIX=${PB_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/parambridge/wine32-display${DISPLAY#:}}
 PB_SCREEN=${PB_SCREEN:-1920x1080}
 
 pb_display_up() {
