@@ -8,8 +8,10 @@ namespace pb::ui {
 // already exists, say) is ignored.
 void RegisterWindowClass(void* instance) noexcept;
 
-// Unregisters "KUI" if this load registered it; for FreeLibrary only. Fails
-// (harmlessly) while a window of the class still exists.
+// Unregisters "KUI" if this load registered it; for FreeLibrary only. While
+// a window of the class still exists the window manager refuses, and the
+// class stays with a window procedure about to be unmapped: a caller must
+// UIFinish every window before unloading.
 void UnregisterWindowClass() noexcept;
 
 }  // namespace pb::ui
