@@ -20,8 +20,15 @@ ACCOUNT = "alice.7"
 PASSWORD = "s3cret!X"
 
 
+START = time.monotonic()
+
+
+def note(message):
+    print(f"[{time.monotonic() - START:6.2f}s] {message}", file=sys.stderr, flush=True)
+
+
 def fail(message, proc=None, lines=()):
-    print("FAIL:", message, file=sys.stderr)
+    note("FAIL: " + message)
     for line in lines:
         print("  program:", line, file=sys.stderr)
     if proc and proc.poll() is None:
@@ -34,15 +41,22 @@ def xdotool(*args):
                           timeout=20).stdout
 
 
+DESKTOP = "signin"
+
+
 def wait_for_desktop(deadline):
-    """The Wine virtual desktop is one X window: it must cover the screen at
-    (0, 0) for Win32 screen coordinates to be X root coordinates."""
+    """The program runs in a Wine virtual desktop of its own, one X window:
+    it must cover the screen at (0, 0) for Win32 screen coordinates to be X
+    root coordinates, and it is raised above any other desktop left on the
+    display so that pointer and keys reach it."""
     while time.monotonic() < deadline:
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Wine desktop"],
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                f"^{DESKTOP} - Wine desktop$"],
                                capture_output=True, text=True, timeout=10).stdout.split()
         for wid in found:
             geo = dict(re.findall(r"(\w+)=(-?\d+)", xdotool("getwindowgeometry", "--shell", wid)))
             if (geo.get("X"), geo.get("Y"), geo.get("WIDTH"), geo.get("HEIGHT")) == ("0", "0", "1920", "1080"):
+                xdotool("windowraise", wid)
                 return wid
         time.sleep(0.2)
     return None
@@ -59,7 +73,11 @@ def main():
     # The same display wine-run uses (tools/wine-env.sh).
     os.environ["DISPLAY"] = os.environ.get("PB_DISPLAY", ":77")
     env = dict(os.environ, PB_DLL=args.dll)
-    proc = subprocess.Popen([args.wine_run, args.exe], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+    # A desktop named here rather than the prefix's configured one: a prefix
+    # whose explorer first came up before its desktop was configured keeps
+    # serving the X root instead, which would leave nothing to check or
+    # raise. Killing explorer leaves the program to its own 60 s timer.
+    proc = subprocess.Popen([args.wine_run, "explorer", f"/desktop={DESKTOP},1920x1080", args.exe], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
                             env=env, text=True, bufsize=1)
     lines = queue.Queue()
     seen = []
@@ -88,7 +106,10 @@ def main():
         fail(f"no {word} within {seconds} s", proc, seen)
 
     try:
-        read_until("READY", 60)
+        # Budget: 40 + 15 + 20 s and the steps between stay inside ctest's
+        # 90 s, so a failure is reported rather than killed.
+        read_until("READY", 40)
+        note("program ready")
         at = {}
         window = None
         for line in seen:
@@ -97,8 +118,9 @@ def main():
                 at[parts[1]] = (parts[2], parts[3])
             elif parts[0] == "WINDOW":
                 window = [int(v) for v in parts[1:5]]
-        if not wait_for_desktop(time.monotonic() + 20):
-            fail("no Wine desktop window covering 1920x1080 at (0,0)", proc, seen)
+        if not wait_for_desktop(time.monotonic() + 15):
+            fail("no Wine virtual desktop window covering 1920x1080 at (0,0)", proc, seen)
+        note("virtual desktop covers the screen")
         time.sleep(0.5)  # let the window paint
 
         # The account box holds the focus from UIAddTextBox; click into it as
@@ -117,6 +139,7 @@ def main():
         subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-crop", crop,
                         "+repage", args.screenshot], check=True, timeout=30)
 
+        note("typed, ticked, screenshot taken")
         xdotool("mousemove", "--sync", *at["ok"], "click", "1")
         read_until("CHECKED", 20)
         proc.wait(timeout=20)
