@@ -40,6 +40,11 @@ pb_prefix_up() {
     # the whole screen.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$PB_SCREEN" /f </dev/null >/dev/null 2>&1
+    # The explorer that wineboot started has no virtual desktop; stop it and
+    # its wineserver (which flushes the registry) so that the next program
+    # starts the desktop afresh.
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    wineserver -w </dev/null >/dev/null 2>&1 || true
     touch "$stamp"
   )
 }
