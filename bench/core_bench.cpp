@@ -13,6 +13,7 @@
 #include "params/parse_double.h"
 #include "params/reply_codec.h"
 #include "params/store.h"
+#include "tests/native/base64_encode.h"
 
 namespace {
 
@@ -77,33 +78,22 @@ void BM_MapFind(benchmark::State& state) {
 }
 BENCHMARK(BM_MapFind);
 
-std::string Encode(const std::string& text) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  unsigned bits = 0, count = 0;
-  for (unsigned char c : text) {
-    bits = (bits << 8) | c;
-    count += 8;
-    while (count >= 6) out += kAlphabet[(bits >> (count -= 6)) & 63];
-  }
-  if (count) out += kAlphabet[(bits << (6 - count)) & 63];
-  return out;
-}
-
 // A 1 MiB reply of 256 parameters with 3 KiB values each (a large set), and
 // a typical reply of 20 short pairs.
 std::string LargeReply() {
   std::string text;
   for (int i = 0; text.size() < 768 * 1024; ++i) {
-    text += "p" + std::to_string(i) + "=" + std::string(3000, static_cast<char>('a' + i % 26)) + "&";
+    text +=
+        "p" + std::to_string(i) + "=" + std::string(3000, static_cast<char>('a' + i % 26)) + "&";
   }
-  return Encode(text).substr(0, 1 << 20);
+  return pbtest::Base64Encode(text).substr(0, 1 << 20);
 }
 
 std::string TypicalReply() {
   std::string text = "error=100&func101=1.5&func102=0.00025&func103=12345.678";
-  for (int i = 0; i < 17; ++i) text += "&param" + std::to_string(i) + "=" + std::to_string(i * 0.25);
-  return Encode(text);
+  for (int i = 0; i < 17; ++i)
+    text += "&param" + std::to_string(i) + "=" + std::to_string(i * 0.25);
+  return pbtest::Base64Encode(text);
 }
 
 void BM_DecodeReply1MiB(benchmark::State& state) {
@@ -112,7 +102,8 @@ void BM_DecodeReply1MiB(benchmark::State& state) {
     pb::DecodeReply(reply);
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(reply.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(reply.size()));
 }
 BENCHMARK(BM_DecodeReply1MiB);
 
@@ -123,7 +114,8 @@ void BM_Memcpy1MiB(benchmark::State& state) {
     std::memcpy(dst.data(), src.data(), src.size());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(src.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(src.size()));
 }
 BENCHMARK(BM_Memcpy1MiB);
 

@@ -1,26 +1,14 @@
+#include "params/fetch.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 
-#include "params/fetch.h"
 #include "params/store.h"
+#include "tests/native/base64_encode.h"
 #include "tests/native/fake_transport.h"
 
 namespace {
-
-// Base64 of a decoded reply text, so that the rows read as the server meant.
-std::string Encode(const std::string& text) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  unsigned bits = 0, count = 0;
-  for (unsigned char c : text) {
-    bits = (bits << 8) | c;
-    count += 8;
-    while (count >= 6) out += kAlphabet[(bits >> (count -= 6)) & 63];
-  }
-  if (count) out += kAlphabet[(bits << (6 - count)) & 63];
-  return out;
-}
 
 class Fetch : public ::testing::Test {
  protected:
@@ -29,7 +17,9 @@ class Fetch : public ::testing::Test {
     pb::ResetFetchForTesting();
     pbtest::Transport() = {};
   }
-  static void Serve(const std::string& decoded) { pbtest::Transport().replies.push_back(Encode(decoded)); }
+  static void Serve(const std::string& decoded) {
+    pbtest::Transport().replies.push_back(pbtest::Base64Encode(decoded));
+  }
 };
 
 struct StatusRow {
