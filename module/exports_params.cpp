@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "module/exports.h"
 #include "params/fetch.h"
 #include "params/store.h"
 
@@ -13,7 +12,7 @@ extern "C" {
 
 // cdecl. The string is the caller's copy, so only code built with this
 // toolchain's std::string layout can call it.
-PB_EXPORT double GetParameter(std::string name, double defaultValue) {
+double GetParameter(std::string name, double defaultValue) {
   try {
     return pb::GetParameter(name, defaultValue);
   } catch (...) {
@@ -23,7 +22,7 @@ PB_EXPORT double GetParameter(std::string name, double defaultValue) {
 
 // The fixed-name getters take words that they never read; their number is
 // part of the ABI: 8, 16 and 16 bytes removed by the callee.
-PB_EXPORT double __stdcall func101(std::int32_t, std::int32_t) {
+double __stdcall func101(std::int32_t, std::int32_t) {
   try {
     return pb::FixedGetter("func101");
   } catch (...) {
@@ -31,7 +30,7 @@ PB_EXPORT double __stdcall func101(std::int32_t, std::int32_t) {
   }
 }
 
-PB_EXPORT double __stdcall func102(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
+double __stdcall func102(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
   try {
     return pb::FixedGetter("func102");
   } catch (...) {
@@ -39,7 +38,7 @@ PB_EXPORT double __stdcall func102(std::int32_t, std::int32_t, std::int32_t, std
   }
 }
 
-PB_EXPORT double __stdcall func103(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
+double __stdcall func103(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
   try {
     return pb::FixedGetter("func103");
   } catch (...) {
@@ -47,16 +46,16 @@ PB_EXPORT double __stdcall func103(std::int32_t, std::int32_t, std::int32_t, std
   }
 }
 
-PB_EXPORT std::int32_t __stdcall LoadParameters(const char* account, std::int32_t accountType) {
+std::int32_t __stdcall LoadParameters(const char* account, std::int32_t accountType) {
   return pb::LoadParameters(account, accountType);  // never throws
 }
 
-PB_EXPORT std::int32_t __stdcall GetLastErrorCode() { return pb::LastErrorCode(); }
+std::int32_t __stdcall GetLastErrorCode() { return pb::LastErrorCode(); }
 
 // The caller's buffer has no stated size; MQL4 callers reserve 256 bytes, so
 // at most 255 bytes of text and the NUL are written. A null buffer gets
 // nothing.
-PB_EXPORT void __stdcall GetLastErrorDescription(char* buffer) {
+void __stdcall GetLastErrorDescription(char* buffer) {
   if (!buffer) return;
   constexpr std::size_t kMaxText = 255;
   try {
