@@ -62,7 +62,7 @@ void FillStore() {
 
 void BM_Func101Path(benchmark::State& state) {
   FillStore();
-  for (auto _ : state) benchmark::DoNotOptimize(pb::FixedGetter("func101"));
+  for (auto _ : state) benchmark::DoNotOptimize(pb::FixedGetter(pb::FixedName::kFunc101));
 }
 BENCHMARK(BM_Func101Path);
 

@@ -3,9 +3,6 @@
 # The runtime goes into every binary, so that the DLL imports only system
 # DLLs and the test programs run under a bare Wine prefix.
 set(PB_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
-# SSE2 arithmetic: x87's extended precision would round twice.
-add_compile_options(-msse2 -mfpmath=sse)
-
 add_library(params_win32 STATIC params/transport_winhttp.cpp)
 target_link_libraries(params_win32 PUBLIC params_core winhttp)
 

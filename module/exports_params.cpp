@@ -21,29 +21,19 @@ double GetParameter(std::string name, double defaultValue) {
 }
 
 // The fixed-name getters take words that they never read; their number is
-// part of the ABI: 8, 16 and 16 bytes removed by the callee.
+// part of the ABI: 8, 16 and 16 bytes removed by the callee. Each is a read
+// of a value cached when the parameters were loaded: no lock, no wait, no
+// allocation, so any thread may call them during another thread's fetch.
 double __stdcall func101(std::int32_t, std::int32_t) {
-  try {
-    return pb::FixedGetter("func101");
-  } catch (...) {
-    return -1.0;
-  }
+  return pb::FixedGetter(pb::FixedName::kFunc101);
 }
 
 double __stdcall func102(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
-  try {
-    return pb::FixedGetter("func102");
-  } catch (...) {
-    return -1.0;
-  }
+  return pb::FixedGetter(pb::FixedName::kFunc102);
 }
 
 double __stdcall func103(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
-  try {
-    return pb::FixedGetter("func103");
-  } catch (...) {
-    return -1.0;
-  }
+  return pb::FixedGetter(pb::FixedName::kFunc103);
 }
 
 std::int32_t __stdcall LoadParameters(const char* account, std::int32_t accountType) {

@@ -1,8 +1,11 @@
 #include "params/fetch.h"
 
+#include <atomic>
 #include <charconv>
 #include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "params/form.h"
 #include "params/reply_codec.h"
@@ -27,7 +30,13 @@ const std::map<std::int32_t, std::string> kErrorTexts = {
     {kCodeNoConnection, "Could not connect to server."},
 };
 
-std::int32_t g_lastErrorCode = kCodeNone;
+// Written only under g_fetchLock; read by any thread at any time.
+std::atomic<std::int32_t> g_lastErrorCode{kCodeNone};
+
+// One exchange at a time in the whole process. Held across the network
+// exchange; the store has a lock of its own, held only for each store
+// operation, so readers never wait for the server.
+std::mutex g_fetchLock;
 
 constexpr char kEndpoint[] = PRODUCT_SERVER_BASE_URL "run/";
 
@@ -43,13 +52,13 @@ std::int32_t Fetch(const char* account, std::int32_t accountType) {
   FieldMap fields;
   fields["account"] = account ? account : "";
   fields["accountType"] = FormatAccountType(accountType);
-  const std::string reply = PostForm(kEndpoint, EncodeForm(fields).c_str());
+  std::string reply = PostForm(kEndpoint, EncodeForm(fields).c_str());
   if (reply.empty()) {
     g_lastErrorCode = kCodeNoConnection;
     return 0;
   }
 
-  DecodeReply(reply);
+  DecodeReply(std::move(reply));
   const double status = GetParameter("error", -1.0);
   if (status == -1.0) {
     g_lastErrorCode = kCodeNoStatus;
@@ -76,6 +85,10 @@ std::int32_t StatusToCode(double status) {
 }
 
 std::int32_t LoadParameters(const char* account, std::int32_t accountType) {
+  // Taken before the loaded check: a call that waited behind a success
+  // returns 1 without a request; one that waited behind a failure runs its
+  // own exchange. std::mutex does not throw on a valid, unowned lock.
+  std::lock_guard<std::mutex> oneAtATime(g_fetchLock);
   if (IsLoaded()) return 1;
   try {
     return Fetch(account, accountType);
@@ -90,8 +103,9 @@ std::int32_t LoadParameters(const char* account, std::int32_t accountType) {
 std::int32_t LastErrorCode() { return g_lastErrorCode; }
 
 std::string LastErrorDescription() {
-  if (g_lastErrorCode > kLastModuleCode) return GetParameterText("errorD");
-  auto it = kErrorTexts.find(g_lastErrorCode);
+  const std::int32_t code = g_lastErrorCode.load();
+  if (code > kLastModuleCode) return GetParameterText("errorD");
+  auto it = kErrorTexts.find(code);
   if (it == kErrorTexts.end()) it = kErrorTexts.find(kCodeNoStatus);
   return it->second;
 }

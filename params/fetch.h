@@ -1,4 +1,9 @@
 // The parameter fetch and its error state.
+//
+// Threads: LoadParameters calls run one at a time, process-wide (a later
+// caller waits for the exchange in progress, then returns 1 at once if it
+// succeeded). LastErrorCode and LastErrorDescription never wait for an
+// exchange; the description reads the store under its own short lock.
 #pragma once
 
 #include <cstdint>

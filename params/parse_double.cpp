@@ -1,6 +1,8 @@
 #include "params/parse_double.h"
 
-#include <charconv>
+#include <fast_float/fast_float.h>
+
+#include <limits>
 #include <system_error>
 
 namespace pb {
@@ -14,6 +16,14 @@ bool HasExponent(const char* begin, const char* end) {
     if (*begin == 'e' || *begin == 'E') return true;
   }
   return false;
+}
+
+// Whether the digits before any exponent are all zero.
+bool MantissaIsZero(const char* begin, const char* end) {
+  for (; begin != end && *begin != 'e' && *begin != 'E'; ++begin) {
+    if (*begin >= '1' && *begin <= '9') return false;
+  }
+  return true;
 }
 }  // namespace
 
@@ -29,17 +39,29 @@ double ParseDouble(std::string_view text, double defaultValue) {
     negative = *p == '-';
     ++p;
   }
-  // std::from_chars reads the rest of the grammar, but it also takes "inf"
-  // and "nan", and no '+': the sign is ours, and only a digit or a point
-  // may follow it.
+  // fast_float reads the rest of the grammar, but it also takes "inf" and
+  // "nan", and no '+': the sign is ours, and only a digit or a point may
+  // follow it.
   if (p == end || !(IsDigit(static_cast<unsigned char>(*p)) || *p == '.')) return defaultValue;
 
+  // fast_float, compiled into this module, rather than the C++ runtime's
+  // prebuilt std::from_chars: that one multiplies in whatever unit and
+  // precision its own build chose (the x87 in 32-bit mingw, rounding twice
+  // when another DLL has set 64-bit precision) and assumes round-to-nearest.
+  // fast_float works in integers except for Clinger's exact fast path, which
+  // it takes only where the thread rounds to nearest (or the product is
+  // exact), and this module's floating point is SSE2 throughout: the result
+  // is the nearest double whatever the x87 and SSE control words hold, and
+  // neither is touched.
   double value = 0.0;
-  const std::from_chars_result r = std::from_chars(p, end, value, std::chars_format::general);
-  // Out of range (result_out_of_range) covers both overflow and digits that
-  // are not all zero rounding to zero; subnormals are in range.
+  const fast_float::from_chars_result r =
+      fast_float::from_chars(p, end, value, fast_float::chars_format::general);
   if (r.ec != std::errc()) return defaultValue;
-  // from_chars reads "1e" and "1e+x" as 1, stopping at the 'e'; the stream
+  // fast_float gives infinity for an overflow and zero for an underflow:
+  // both fail, except zero written as zero. Subnormals are in range.
+  if (value == std::numeric_limits<double>::infinity()) return defaultValue;
+  if (value == 0.0 && !MantissaIsZero(p, r.ptr)) return defaultValue;
+  // fast_float reads "1e" and "1e+x" as 1, stopping at the 'e'; the stream
   // read fails there. An 'e' after a complete exponent ("1e5e") is just
   // where reading stops.
   if (r.ptr != end && (*r.ptr == 'e' || *r.ptr == 'E') && !HasExponent(p, r.ptr)) {

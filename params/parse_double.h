@@ -16,6 +16,10 @@
 // included. Fails, returning defaultValue, when nothing is accepted, when the
 // magnitude exceeds the largest finite double, or when digits that are not
 // all zero round to zero ("1e-400" fails, "0e-400" is 0).
+//
+// The result does not depend on the calling thread's floating-point state:
+// the x87 precision (53 or 64 bits) and the rounding mode of the x87 and SSE
+// units change nothing, and both control words are left as found.
 #pragma once
 
 #include <string_view>

@@ -21,35 +21,44 @@ constexpr std::array<std::uint8_t, 256> MakeDecodeTable() {
 
 constexpr std::array<std::uint8_t, 256> kDecode = MakeDecodeTable();
 
+// The length of the run of alphabet characters that `encoded` begins with:
+// all that is decoded.
+std::size_t AlphabetRun(const unsigned char* p, std::size_t n) {
+  std::size_t i = 0;
+  while (i != n && kDecode[p[i]] != kNotInAlphabet) ++i;
+  return i;
+}
+
+// Decodes `n` alphabet characters at `in` to `out` and returns the number of
+// bytes written. `out` may be `in`: each group of four is read whole before
+// its three bytes are written, so the writes never pass the reads.
+std::size_t DecodeRun(const unsigned char* in, std::size_t n, char* out) {
+  char* o = out;
+  const unsigned char* const end = in + n;
+  while (end - in >= 4) {
+    const std::uint32_t v = (std::uint32_t{kDecode[in[0]]} << 18) |
+                            (std::uint32_t{kDecode[in[1]]} << 12) |
+                            (std::uint32_t{kDecode[in[2]]} << 6) | kDecode[in[3]];
+    in += 4;
+    *o++ = static_cast<char>(v >> 16);
+    *o++ = static_cast<char>(v >> 8);
+    *o++ = static_cast<char>(v);
+  }
+  // The last, partial group: two characters give one byte, three give two,
+  // one gives nothing; spare low bits are dropped.
+  const std::size_t rest = static_cast<std::size_t>(end - in);
+  if (rest >= 2) *o++ = static_cast<char>((kDecode[in[0]] << 2) | (kDecode[in[1]] >> 4));
+  if (rest == 3) *o++ = static_cast<char>(((kDecode[in[1]] & 0x0F) << 4) | (kDecode[in[2]] >> 2));
+  return static_cast<std::size_t>(o - out);
+}
+
 }  // namespace
 
 std::string Base64Decode(std::string_view encoded) {
   const auto* p = reinterpret_cast<const unsigned char*>(encoded.data());
-  const auto* const end = p + encoded.size();
-
-  std::string out;
-  out.resize(encoded.size() / 4 * 3 + 2);
-  char* o = out.data();
-
-  // Whole groups first; a group holding a byte outside the alphabet (its
-  // table entry has the high bit set) ends this loop and is finished below.
-  while (end - p >= 4) {
-    const std::uint32_t s1 = kDecode[p[0]], s2 = kDecode[p[1]], s3 = kDecode[p[2]],
-                        s4 = kDecode[p[3]];
-    if ((s1 | s2 | s3 | s4) & 0x80) break;
-    const std::uint32_t v = (s1 << 18) | (s2 << 12) | (s3 << 6) | s4;
-    *o++ = static_cast<char>(v >> 16);
-    *o++ = static_cast<char>(v >> 8);
-    *o++ = static_cast<char>(v);
-    p += 4;
-  }
-  // The last, partial group: up to three characters before the stop.
-  std::uint32_t s[3];
-  int n = 0;
-  while (n < 3 && p != end && kDecode[*p] != kNotInAlphabet) s[n++] = kDecode[*p++];
-  if (n >= 2) *o++ = static_cast<char>((s[0] << 2) | (s[1] >> 4));
-  if (n == 3) *o++ = static_cast<char>(((s[1] & 0x0F) << 4) | (s[2] >> 2));
-  out.resize(static_cast<std::size_t>(o - out.data()));
+  const std::size_t run = AlphabetRun(p, encoded.size());
+  std::string out(run / 4 * 3 + 2, '\0');
+  out.resize(DecodeRun(p, run, out.data()));
   return out;
 }
 
@@ -78,8 +87,11 @@ void SplitPairs(std::string_view decoded, std::string_view delimiters) {
   }
 }
 
-void DecodeReply(std::string_view reply) {
-  SplitPairs(Base64Decode(reply), "=&");
+void DecodeReply(std::string reply) {
+  auto* p = reinterpret_cast<unsigned char*>(reply.data());
+  const std::size_t run = AlphabetRun(p, reply.size());
+  reply.resize(DecodeRun(p, run, reply.data()));
+  SplitPairs(reply, "=&");
 }
 
 }  // namespace pb

@@ -15,7 +15,7 @@ namespace pb {
 // alphabet characters ('=' included, and any white space). Nothing after it
 // is read. A final group of 2 or 3 characters gives 1 or 2 bytes, a single
 // character nothing; spare low bits are dropped unread. The output may hold
-// any byte, NUL included.
+// any byte, NUL included. Allocates only for the characters it decodes.
 std::string Base64Decode(std::string_view encoded);
 
 // Cuts `decoded` (up to its first NUL) into the maximal runs of bytes not in
@@ -24,7 +24,10 @@ std::string Base64Decode(std::string_view encoded);
 // a -> 1 and b -> 2.
 void SplitPairs(std::string_view decoded, std::string_view delimiters);
 
-// Base64Decode, then SplitPairs with the delimiters "=&".
-void DecodeReply(std::string_view reply);
+// Base64Decode, then SplitPairs with the delimiters "=&". The reply is
+// decoded in its own buffer (decoding only shrinks), so a fetch needs no
+// second copy of it: pass it with std::move. Nothing proportional to the
+// reply is allocated when its first byte is outside the alphabet.
+void DecodeReply(std::string reply);
 
 }  // namespace pb

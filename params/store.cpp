@@ -1,7 +1,8 @@
 #include "params/store.h"
 
+#include <atomic>
 #include <map>
-#include <string_view>
+#include <mutex>
 
 #include "params/parse_double.h"
 
@@ -10,54 +11,80 @@ namespace {
 
 // std::string's operator< compares with char_traits<char>::compare, which is
 // memcmp: unsigned bytes, a proper prefix first.
-// std::less<> lets the fixed-name getters look up a name without building
-// a string.
 using Store = std::map<std::string, std::string, std::less<>>;
 
-Store& TheStore() {
-  static Store store;
+struct GuardedStore {
+  std::mutex lock;
+  Store map;
+};
+
+GuardedStore& TheStore() {
+  static GuardedStore store;
   return store;
 }
 
-bool g_loaded = false;
+constexpr const char* kFixedNames[] = {"func101", "func102", "func103"};
+
+// Written only by SetLoaded before the flag is published; read only after
+// the flag has been seen set.
+double g_fixedValues[3] = {-1.0, -1.0, -1.0};
+std::atomic<bool> g_loaded{false};
 
 }  // namespace
 
 void SetParameter(const std::string& name, const std::string& value) {
-  TheStore()[name] = value;
+  // The copies are made before the lock is taken, so that the lock is held
+  // for the map operation alone.
+  std::string n(name), v(value);
+  GuardedStore& s = TheStore();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.map.insert_or_assign(std::move(n), std::move(v));
 }
 
 std::string GetParameterText(const std::string& name) {
-  const Store& store = TheStore();
-  auto it = store.find(name);
-  return it == store.end() ? std::string() : it->second;
+  GuardedStore& s = TheStore();
+  std::lock_guard<std::mutex> hold(s.lock);
+  auto it = s.map.find(name);
+  return it == s.map.end() ? std::string() : it->second;
 }
 
 double GetParameter(const std::string& name, double defaultValue) {
-  const Store& store = TheStore();
-  auto it = store.find(name);
-  if (it == store.end()) return defaultValue;
-  return ParseDouble(it->second, defaultValue);
+  std::string value;
+  {
+    GuardedStore& s = TheStore();
+    std::lock_guard<std::mutex> hold(s.lock);
+    auto it = s.map.find(name);
+    if (it == s.map.end()) return defaultValue;
+    value = it->second;
+  }
+  return ParseDouble(value, defaultValue);
 }
 
-bool IsLoaded() { return g_loaded; }
-void SetLoaded() { g_loaded = true; }
+bool IsLoaded() { return g_loaded.load(std::memory_order_acquire); }
 
-double FixedGetter(const char* name) {
-  if (!g_loaded) return -1.0;
-  const Store& store = TheStore();
-  auto it = store.find(std::string_view(name));
-  if (it == store.end()) return -1.0;
-  return ParseDouble(it->second, -1.0);
+void SetLoaded() {
+  if (IsLoaded()) return;
+  for (int i = 0; i < 3; ++i) g_fixedValues[i] = GetParameter(kFixedNames[i], -1.0);
+  g_loaded.store(true, std::memory_order_release);
+}
+
+double FixedGetter(FixedName name) {
+  if (!g_loaded.load(std::memory_order_acquire)) return -1.0;
+  return g_fixedValues[static_cast<int>(name)];
 }
 
 void ResetStoreForTesting() {
-  TheStore().clear();
-  g_loaded = false;
+  GuardedStore& s = TheStore();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.map.clear();
+  g_loaded.store(false, std::memory_order_relaxed);
+  for (double& v : g_fixedValues) v = -1.0;
 }
 
 void ForEachParameterForTesting(void (*visit)(const std::string&, const std::string&)) {
-  for (const auto& [name, value] : TheStore()) visit(name, value);
+  GuardedStore& s = TheStore();
+  std::lock_guard<std::mutex> hold(s.lock);
+  for (const auto& [name, value] : s.map) visit(name, value);
 }
 
 }  // namespace pb

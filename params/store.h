@@ -3,7 +3,12 @@
 // Names and values are byte strings; names compare byte by byte as unsigned
 // values, case counts, nothing is trimmed. Entries are only ever added or
 // replaced, never removed. Readers get copies; no reference into the store
-// leaves this file. One caller at a time: there is no lock.
+// leaves this file.
+//
+// Threads: every operation may run on any thread at any time. Each one holds
+// the store's lock only for its own map operation, so a reader sees the store
+// before or after each write, never half of one. The fixed-name getters take
+// no lock at all: they read values cached when the loaded flag was set.
 #pragma once
 
 #include <string>
@@ -19,16 +24,21 @@ std::string GetParameterText(const std::string& name);
 // ParseDouble of the value, or defaultValue when the name is absent.
 double GetParameter(const std::string& name, double defaultValue);
 
-// Set by the first successful fetch; never cleared while the module stays loaded.
+// Set by the first successful fetch; never cleared while the module stays
+// loaded. SetLoaded reads "func101".."func103" from the store once and then
+// publishes the flag (release); IsLoaded reads it (acquire). Nothing writes
+// the store after it is set, so the cached answers stay equal to the store's.
 bool IsLoaded();
 void SetLoaded();
 
-// The value a fixed-name getter answers: -1.0 until loaded, then the stored
-// number for `name` with default -1.0.
-double FixedGetter(const char* name);
+// The answers of the fixed-name getters: -1.0 until loaded, then the stored
+// number for "func101", "func102" or "func103" with default -1.0. A read of
+// a cached double; never waits for a fetch in progress.
+enum class FixedName { kFunc101, kFunc102, kFunc103 };
+double FixedGetter(FixedName name);
 
 // For tests only: forget every entry and clear the loaded flag; visit every
-// entry in order.
+// entry in order. Not to be called while another thread uses the store.
 void ResetStoreForTesting();
 void ForEachParameterForTesting(void (*visit)(const std::string& name, const std::string& value));
 

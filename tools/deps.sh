@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils xdotool openbox imagemagick
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  libfast-float-dev
 )
 
 need_i386=0

@@ -15,10 +15,11 @@ def texts(rng):
              "2.2250738585072011e-308", "4.9406564584124654e-324", "1.7976931348623157e308",
              "9007199254740993", "9007199254740991", "1e23", "8.5e-5", "3.0000000000000004",
              "0.30000000000000004", "123456789012345678901234567890", "1.000000000000000111",
-             "5e-324", "2.4703282292062328e-324", "2.4703282292062327e-324"]
+             "5e-324", "2.4703282292062328e-324", "2.4703282292062327e-324",
+             "1.000001275e31", "1120715549557915e14"]
     yield from fixed
-    for _ in range(4000):
-        kind = rng.randrange(4)
+    for _ in range(5000):
+        kind = rng.randrange(5)
         if kind == 0:  # short decimal, as parameters are written
             yield f"{rng.randrange(10**rng.randrange(1, 8))}.{rng.randrange(10**rng.randrange(1, 8))}"
         elif kind == 1:  # halfway and near-halfway cases
@@ -29,8 +30,16 @@ def texts(rng):
         elif kind == 2:  # many digits
             digits = "".join(rng.choice("0123456789") for _ in range(rng.randrange(17, 40)))
             yield f"0.{digits}e{rng.randrange(-300, 300)}"
-        else:  # integers near 2^53 and up
+        elif kind == 3:  # integers near 2^53 and up
             yield str(rng.randrange(2**52, 2**64))
+        else:  # an integer up to 2^53 times 10^1..10^22 whose product needs
+            # rounding: where a reader multiplying in the x87 unit at 64-bit
+            # precision rounds twice
+            while True:
+                m, e = rng.randrange(1, 2**53), rng.randrange(1, 23)
+                if int(float(m * 10**e)) != m * 10**e:
+                    yield f"{m}e{e}"
+                    break
 
 
 def main():

@@ -19,6 +19,7 @@ std::string PostForm(const char* url, const char* body) {
   auto& t = pbtest::Transport();
   t.urls.push_back(url);
   t.bodies.push_back(body);
+  if (t.during) t.during();
   if (t.throwBadAlloc) throw std::bad_alloc();
   if (t.replies.empty()) return {};
   std::string reply = t.replies.front();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ struct FakeTransport {
   std::vector<std::string> urls;
   std::vector<std::string> bodies;
   bool throwBadAlloc = false;
+  // Runs inside every exchange, after the request is recorded: a test's way
+  // to hold an exchange open while other threads call in.
+  std::function<void()> during;
 };
 
 FakeTransport& Transport();

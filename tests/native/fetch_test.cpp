@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "params/store.h"
 #include "tests/native/base64_encode.h"
@@ -80,7 +86,7 @@ TEST_F(Fetch, RequestFieldsAndEndpoint) {
 TEST_F(Fetch, SuccessIsFinal) {
   Serve("error=100&func101=1.5");
   ASSERT_EQ(pb::LoadParameters("1", 0), 1);
-  EXPECT_EQ(pb::FixedGetter("func101"), 1.5);
+  EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), 1.5);
   EXPECT_EQ(pb::LoadParameters("other", 7), 1);
   EXPECT_EQ(pbtest::Transport().bodies.size(), 1u);  // no second request
 }
@@ -96,15 +102,94 @@ TEST_F(Fetch, StatusAndDescriptionCarryOverFromEarlierReplies) {
   EXPECT_EQ(pb::LoadParameters("1", 0), 0);
   EXPECT_EQ(pb::LastErrorCode(), 300);
   EXPECT_EQ(pb::LastErrorDescription(), "Service paused");
-  EXPECT_EQ(pb::FixedGetter("func101"), -1.0);  // stored, but not loaded yet
+  EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), -1.0);  // stored, but not loaded yet
   EXPECT_EQ(pb::LoadParameters("1", 0), 1);
-  EXPECT_EQ(pb::FixedGetter("func101"), 2.0);
+  EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), 2.0);
 }
 
 TEST_F(Fetch, OutOfMemoryInTheExchangeIsAFailedConnection) {
   pbtest::Transport().throwBadAlloc = true;
   EXPECT_EQ(pb::LoadParameters("1", 0), 0);
   EXPECT_EQ(pb::LastErrorCode(), 3);
+}
+
+// Eight callers load at once, as five charts of one expert advisor do when a
+// terminal starts, while two more poll what a caller may read meanwhile.
+// Every exchange is held open until all eight loaders have called in, so
+// they really overlap; nothing here depends on timing.
+TEST_F(Fetch, ConcurrentCallers) {
+  constexpr int kLoaders = 8;
+  const struct {
+    const char* reply;  // served to every request
+    int result;
+    int code;
+    int requests;
+    const char* description;
+  } rows[] = {
+      {"error=100&func101=1.5&func102=2.5&func103=3.5", 1, 1, 1, "Internal dll error"},
+      {"error=205&errorD=Service paused", 0, 205, kLoaders, "Service paused"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.reply);
+    SetUp();
+    for (int i = 0; i < kLoaders; ++i) Serve(row.reply);
+    std::mutex m;
+    std::condition_variable cv;
+    int arrived = 0;
+    std::atomic<int> inFlight{0}, mostInFlight{0};
+    pbtest::Transport().during = [&] {
+      const int now = ++inFlight;
+      if (now > mostInFlight) mostInFlight = now;
+      std::unique_lock<std::mutex> hold(m);
+      cv.wait(hold, [&] { return arrived == kLoaders; });
+      --inFlight;
+    };
+
+    std::atomic<bool> done{false};
+    std::atomic<int> badReads{0};
+    auto poll = [&] {
+      while (!done) {
+        const double v = pb::FixedGetter(pb::FixedName::kFunc101);
+        if (v != -1.0 && v != 1.5) ++badReads;
+        const std::string d = pb::GetParameterText("errorD");
+        if (!d.empty() && d != "Service paused") ++badReads;
+        const std::string text = pb::LastErrorDescription();
+        if (text != "Internal dll error" && text != "Could not connect to server." &&
+            text != "Service paused") {
+          ++badReads;
+        }
+      }
+    };
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 2; ++i) readers.emplace_back(poll);
+    std::vector<int> results(kLoaders, -1);
+    std::vector<std::thread> loaders;
+    for (int i = 0; i < kLoaders; ++i) {
+      loaders.emplace_back([&, i] {
+        {
+          std::lock_guard<std::mutex> hold(m);
+          ++arrived;
+        }
+        cv.notify_all();
+        results[static_cast<std::size_t>(i)] = pb::LoadParameters("12345", 0);
+      });
+    }
+    for (auto& t : loaders) t.join();
+    done = true;
+    for (auto& t : readers) t.join();
+
+    for (int r : results) EXPECT_EQ(r, row.result);
+    EXPECT_EQ(pb::LastErrorCode(), row.code);
+    EXPECT_EQ(pb::LastErrorDescription(), row.description);
+    EXPECT_EQ(static_cast<int>(pbtest::Transport().bodies.size()), row.requests);
+    EXPECT_EQ(mostInFlight.load(), 1) << "two exchanges overlapped";
+    EXPECT_EQ(badReads.load(), 0);
+    if (row.result == 1) {
+      EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc102), 2.5);
+      EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc103), 3.5);
+    }
+    pbtest::Transport().during = nullptr;
+  }
 }
 
 TEST_F(Fetch, DescriptionBeforeAnyFetch) {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "params/parse_double.h"
+#include "tests/native/fpu_state.h"
 
 namespace {
 
@@ -71,6 +72,11 @@ const Row kRows[] = {
     {"0.1", 0.1},
     {"1e23", 1e23},
     {"8.98846567431158e307", 8.98846567431158e307},
+    // An integer times a power of ten whose product needs rounding: a reader
+    // that multiplies in the x87 unit at 64-bit precision rounds twice.
+    {"1.000001275e31", 1.000001275e31},
+    {"1120715549557915e14", 1120715549557915e14},
+    {"9007199254740993e22", 9007199254740993e22},
 };
 
 TEST(ParseDouble, ReadsByTheStreamRules) {
@@ -78,6 +84,23 @@ TEST(ParseDouble, ReadsByTheStreamRules) {
     const double got = pb::ParseDouble(row.text, d);
     EXPECT_EQ(std::memcmp(&got, &row.expected, sizeof got), 0)
         << "text \"" << row.text << "\": got " << got << ", expected " << row.expected;
+  }
+}
+
+// The same rows in every floating-point state a caller's thread may be in;
+// the reader leaves both control words as it found them.
+TEST(ParseDouble, SameInEveryFpuState) {
+  for (const pbtest::FpuState& state : pbtest::kFpuStates) {
+    pbtest::FpuStateScope scope(state);
+    for (const Row& row : kRows) {
+      const double got = pb::ParseDouble(row.text, d);
+      const bool same = std::memcmp(&got, &row.expected, sizeof got) == 0;
+      const bool untouched = pbtest::ReadFpu() == scope.set();
+      if (!same || !untouched) {
+        ADD_FAILURE() << state.name << ": text \"" << row.text << "\""
+                      << (same ? "" : " read wrong") << (untouched ? "" : ", control words changed");
+      }
+    }
   }
 }
 

@@ -51,20 +51,20 @@ struct GetterRow {
 
 TEST_F(Store, FixedGettersAnswerOnlyOnceLoaded) {
   pb::SetParameter("func101", "5");
-  EXPECT_EQ(pb::FixedGetter("func101"), -1.0);
+  EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), -1.0);
   pb::SetLoaded();
-  EXPECT_EQ(pb::FixedGetter("func101"), 5.0);
+  EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), 5.0);
 
   const GetterRow rows[] = {{nullptr, -1.0}, {"abc", -1.0}, {" 3.5x", 3.5}, {"-1", -1.0}, {"0", 0.0}};
   for (const GetterRow& row : rows) {
     pb::ResetStoreForTesting();
-    pb::SetLoaded();
     if (row.stored) pb::SetParameter("func102", row.stored);
     pb::SetParameter("func101", "11");
     pb::SetParameter("func103", "13");
-    EXPECT_EQ(pb::FixedGetter("func102"), row.expected) << (row.stored ? row.stored : "(absent)");
-    EXPECT_EQ(pb::FixedGetter("func101"), 11.0);
-    EXPECT_EQ(pb::FixedGetter("func103"), 13.0);
+    pb::SetLoaded();
+    EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc102), row.expected) << (row.stored ? row.stored : "(absent)");
+    EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), 11.0);
+    EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc103), 13.0);
   }
 }
 
