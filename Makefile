@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 PRODUCT_SERVER_BASE_URL ?= http://127.0.0.1/parambridge/
 WIN32_DIR := build/win32
 
-.PHONY: all deps dll native win32 test test-native test-win32 bench fuzz demo dist clean
+.PHONY: all deps dll native tsan win32 test test-native test-win32 bench fuzz demo dist clean
 
 all: dll
 
@@ -24,8 +24,14 @@ win32: deps
 	cmake --preset win32 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
 	cmake --build --preset win32 -j $(JOBS)
 
-test-native: native
+tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS)
+
+# The portable core with ASan and UBSan, then again with ThreadSanitizer.
+test-native: native tsan
 	ctest --preset native -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
 
 test-win32: win32
 	tools/wine-run cmd /c exit 0 </dev/null >/dev/null 2>&1
