@@ -9,6 +9,12 @@
 //   descnull             -> "descnull"           GetLastErrorDescription(nullptr)
 //   f101 | f102 | f103   -> "f101 BITS %.17g"    the getter, BITS in hex
 //   get NAME             -> "get NAME BITS"      GetParameter(NAME, -7.0)
+//   together N ACCOUNT TYPE -> "together R,R,... odd=K"
+//                        N threads released at once call LoadParameters,
+//                        while two more poll func101..103, GetParameter and
+//                        GetLastErrorDescription until the loaders are done;
+//                        K counts answers that were neither the state before
+//                        nor one after a complete write
 //
 // "intact" says whether the bytes after the description's NUL were left
 // alone. Exit status 0 when every call ran, 2 for a bad command line, 3 when
@@ -20,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -56,6 +63,85 @@ void PrintDouble(const char* what, double d) {
 
 std::int32_t ToInt(const char* text) { return static_cast<std::int32_t>(std::strtol(text, nullptr, 10)); }
 
+struct Exports {
+  LoadFn load;
+  CodeFn code;
+  DescFn desc;
+  Getter8Fn f101;
+  Getter16Fn f102;
+  Getter16Fn f103;
+  GetParameterFn get;
+};
+
+// The shared state of one "together" run. Threads start suspended on an
+// event, so that every loader calls in at once.
+struct Together {
+  const Exports* x;
+  const char* account;
+  std::int32_t type;
+  HANDLE go;
+  volatile LONG loadersLeft;
+  volatile LONG odd;
+  std::vector<std::int32_t> results;
+};
+
+struct LoaderArg {
+  Together* t;
+  std::size_t index;
+};
+
+DWORD WINAPI Loader(void* p) {
+  auto* a = static_cast<LoaderArg*>(p);
+  WaitForSingleObject(a->t->go, INFINITE);
+  a->t->results[a->index] = a->t->x->load(a->t->account, a->t->type);
+  InterlockedDecrement(&a->t->loadersLeft);
+  return 0;
+}
+
+// Answers that a reader may see: a getter's -1.0 before the load or a served
+// value after it, GetParameter's default or a whole stored number, and one
+// of the descriptions the scenarios produce.
+bool Plausible(double v) { return v == -1.0 || v == -7.0 || (v > 0.0 && v < 1e6); }
+
+DWORD WINAPI Poller(void* p) {
+  auto* t = static_cast<Together*>(p);
+  WaitForSingleObject(t->go, INFINITE);
+  while (t->loadersLeft > 0) {
+    bool ok = Plausible(t->x->f101(0, 0)) && Plausible(t->x->f102(0, 0, 0, 0)) &&
+              Plausible(t->x->f103(0, 0, 0, 0)) && Plausible(t->x->get("func101", -7.0));
+    char buffer[256];
+    t->x->desc(buffer);
+    const std::string d = buffer;
+    ok = ok && (d == "Internal dll error" || d == "Could not connect to server." ||
+                d == "Service paused");
+    if (!ok) InterlockedIncrement(&t->odd);
+  }
+  return 0;
+}
+
+void RunTogether(const Exports& x, int n, const char* account, std::int32_t type) {
+  Together t{&x, account, type, CreateEventA(nullptr, TRUE, FALSE, nullptr), n, 0,
+             std::vector<std::int32_t>(static_cast<std::size_t>(n), -1)};
+  std::vector<LoaderArg> args(static_cast<std::size_t>(n));
+  std::vector<HANDLE> threads;
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    args[k] = {&t, k};
+    threads.push_back(CreateThread(nullptr, 0, Loader, &args[k], 0, nullptr));
+  }
+  for (int k = 0; k < 2; ++k) threads.push_back(CreateThread(nullptr, 0, Poller, &t, 0, nullptr));
+  SetEvent(t.go);
+  for (HANDLE h : threads) {
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+  }
+  CloseHandle(t.go);
+  std::printf("together ");
+  for (std::size_t k = 0; k < t.results.size(); ++k) {
+    std::printf("%s%ld", k ? "," : "", static_cast<long>(t.results[k]));
+  }
+  std::printf(" odd=%ld\n", static_cast<long>(t.odd));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +161,7 @@ int main(int argc, char** argv) {
   auto f102 = reinterpret_cast<Getter16Fn>(Need("func102"));
   auto f103 = reinterpret_cast<Getter16Fn>(Need("func103"));
   auto get = reinterpret_cast<GetParameterFn>(Need("GetParameter"));
+  const Exports exports{load, code, desc, f101, f102, f103, get};
 
   for (int i = 2; i < argc; ++i) {
     const std::string op = argv[i];
@@ -128,6 +215,9 @@ int main(int argc, char** argv) {
       PrintDouble("f102", f102(0, 0, 0, 0));
     } else if (op == "f103") {
       PrintDouble("f103", f103(0, 0, 0, 0));
+    } else if (op == "together") {
+      RunTogether(exports, static_cast<int>(std::strtol(arg(1), nullptr, 10)), arg(2), ToInt(arg(3)));
+      i += 3;
     } else if (op == "get") {
       std::printf("get %s %016llx\n", arg(1), Bits(get(arg(1), -7.0)));
       i += 1;

@@ -432,6 +432,20 @@ class StatusRulesTest(LoopbackCase):
              L + ["get", "test"], ["load 0", "get test " + bits(2.0)], 1),
             ("null description buffer writes nothing", [[("error", 205), paused]],
              L + ["descnull", "code"], ["load 0", "descnull", "code 205"], 1),
+            # Eight threads load at once against a server that answers slowly,
+            # while two more poll the getters and the description.
+            ("eight callers at once: one request, all succeed",
+             [{"pieces": [8], "pause_ms": 300,
+               "body": reply_body(("error", 100), ("func101", 1.5), ("func102", 2.5),
+                                  ("func103", 3.5))}],
+             ["together", "8", "12345", "0", "code", "f101", "f103"],
+             ["together 1,1,1,1,1,1,1,1 odd=0", "code 1", getter("f101", 1.5),
+              getter("f103", 3.5)], 1),
+            ("eight callers at once, each failing: one exchange each",
+             [{"pieces": [8], "pause_ms": 50, "body": reply_body(("error", 205), paused)}] * 8,
+             ["together", "8", "12345", "0", "code", "desc", "get", "errorD"],
+             ["together 0,0,0,0,0,0,0,0 odd=0", "code 205", desc("Service paused"),
+              "get errorD " + bits(-7.0)], 8),
         ])
 
     def test_long_description_is_cut_to_255(self):
