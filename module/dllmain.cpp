@@ -10,11 +10,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       pb::ui::RegisterWindowClass(instance);
       break;
     case DLL_PROCESS_DETACH:
-      // Windows keeps a DLL's classes registered after FreeLibrary, with a
-      // window procedure in freed memory; a later load would find "KUI"
-      // taken and crash on its next window. At process exit (reserved
-      // non-null) the process goes away with its classes: nothing to do.
-      if (reserved == nullptr) pb::ui::UnregisterWindowClass();
+      // FreeLibrary (reserved null) while a toolkit window is open, as when
+      // a script is removed with its dialog up: the window, its timers and
+      // the class would go on pointing into the unmapped module. Windows
+      // keeps a DLL's classes registered after FreeLibrary, so a later load
+      // would find "KUI" taken, too. At process exit (reserved non-null) the
+      // process goes away with its windows and classes: nothing to do.
+      if (reserved == nullptr) {
+        pb::ui::ReleaseWindowsForUnload();
+        pb::ui::UnregisterWindowClass();
+      }
       break;
     default:
       break;

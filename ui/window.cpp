@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "ui/toolkit_state.h"
+#include "ui/window_class.h"
 
 namespace pb::ui {
 
@@ -57,6 +58,7 @@ HWND UIMakeWindow(const char* title, int x, int y, int width, int height, int pl
     top = static_cast<int>(static_cast<unsigned>(screen.bottom) - static_cast<unsigned>(y) -
                            static_cast<unsigned>(height) - 30u);
   }
+  pb::ui::RetryWindowClass();
   // The creation and first showing messages reach the callback stored before
   // this call: the new one is stored only after the window has been shown.
   // An earlier host window is left as it is.

@@ -5,20 +5,81 @@
 #include "ui/toolkit_state.h"
 
 namespace pb::ui {
+namespace {
 
 constexpr char kClassName[] = "KUI";
 constexpr UINT kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC | CS_GLOBALCLASS;
 
-void RegisterWindowClass(void* instance) noexcept {
+bool Register() noexcept {
   WNDCLASSA wc = {};
   wc.style = kClassStyle;
   wc.lpfnWndProc = DllWndProc;
-  wc.hInstance = static_cast<HINSTANCE>(instance);
+  wc.hInstance = g_state.instance;
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kClassName;
-  g_state.classRegistered = RegisterClassA(&wc) != 0;
+  return RegisterClassA(&wc) != 0;
+}
+
+// A "KUI" whose procedure is DefWindowProcA is what an unloaded copy of this
+// module leaves when a window of another thread still held the class: the
+// class of no other module. Once its windows are gone it can be unregistered
+// (a global class matches any instance) and registered afresh.
+bool TakeOverStaleClass() noexcept {
+  WNDCLASSA wc = {};
+  if (!GetClassInfoA(g_state.instance, kClassName, &wc)) return false;
+  if (wc.lpfnWndProc != DefWindowProcA) return false;
+  return UnregisterClassA(kClassName, g_state.instance) && Register();
+}
+
+bool IsOwnWindow(HWND hwnd) {
+  return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) == DllWndProc;
+}
+
+BOOL CALLBACK ReleaseOne(HWND hwnd, LPARAM) {
+  if (!IsOwnWindow(hwnd)) return TRUE;
+  // From now on every message of the window goes to USER32's own default
+  // procedure. That also keeps DllWndProc from posting WM_QUIT into the
+  // caller's queue when the window is destroyed below, and the caller's
+  // callback from running under the loader lock.
+  SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
+  if (GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId()) {
+    // Destroying the window kills its timers (whose TimerProc is about to
+    // be unmapped) and destroys its controls.
+    DestroyWindow(hwnd);
+  } else {
+    // Only the owning thread may destroy a window or kill its timers. The
+    // posted WM_CLOSE reaches DefWindowProcA on that thread, which destroys
+    // the window; posted messages are taken before timer ticks, so no tick
+    // of its timers is dispatched first. Until then the class must not
+    // start windows with the unmapped procedure either.
+    SetClassLongPtrA(hwnd, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void RegisterWindowClass(void* instance) noexcept {
   g_state.instance = static_cast<HINSTANCE>(instance);
+  g_state.classRegistered = Register() || TakeOverStaleClass();
+}
+
+void RetryWindowClass() noexcept {
+  if (!g_state.classRegistered) g_state.classRegistered = TakeOverStaleClass();
+}
+
+// Runs in DllMain with the loader lock held, so it must neither load a DLL
+// nor wait for another thread. USER32 is loaded already (the module imports
+// it). EnumWindows, Get/SetWindowLongPtr, SetClassLongPtr and PostMessage
+// send no message. DestroyWindow is called only for windows of this thread:
+// the messages it sends go to DefWindowProcA and to the system controls'
+// procedures, on this thread, without waiting for any other.
+void ReleaseWindowsForUnload() noexcept {
+  g_state.callback = nullptr;
+  EnumWindows(ReleaseOne, 0);
+  g_state.host = nullptr;
 }
 
 void UnregisterWindowClass() noexcept {

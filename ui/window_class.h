@@ -1,17 +1,28 @@
-// The toolkit's window class "KUI", registered for the whole process.
+// The toolkit's window class "KUI", registered for the whole process, and
+// what becomes of the toolkit's windows when the module is unloaded.
 #pragma once
 
 namespace pb::ui {
 
 // Registers "KUI" with DllWndProc for `instance` (an HINSTANCE) and keeps
-// the instance for every window the toolkit makes. A failure (the class
-// already exists, say) is ignored.
+// the instance for every window the toolkit makes. A failure (another
+// module's "KUI" exists, say) is ignored. A "KUI" that an unloaded copy of
+// this module left behind (see ReleaseWindowsForUnload) is taken over.
 void RegisterWindowClass(void* instance) noexcept;
 
-// Unregisters "KUI" if this load registered it; for FreeLibrary only. While
-// a window of the class still exists the window manager refuses, and the
-// class stays with a window procedure about to be unmapped: a caller must
-// UIFinish every window before unloading.
+// Registers again if the registration at load failed only because an
+// unloaded copy's class was still held by its windows; UIMakeWindow calls it.
+void RetryWindowClass() noexcept;
+
+// For FreeLibrary, from DllMain: no message or timer tick of a toolkit window
+// may reach this module's code once it is unmapped. Windows of the calling
+// thread are destroyed; those of other threads are neutralised and closed on
+// their own threads. Then "KUI" is unregistered if this load registered it;
+// if a window of another thread still holds it, the class's procedure is
+// replaced so that it too runs no freed code.
+void ReleaseWindowsForUnload() noexcept;
+
+// Unregisters "KUI" if this load registered it.
 void UnregisterWindowClass() noexcept;
 
 }  // namespace pb::ui

@@ -417,42 +417,127 @@ TEST_F(UiTest, DllMainTable) {
   EXPECT_EQ(MissingFrom(Log(), {Msg(WM_SETTEXT)}), "");
 }
 
-// After FreeLibrary the class is gone; a load at another base registers it
-// afresh with the new DllWndProc, and its windows reach the callback.
-TEST_F(UiTest, ReloadAtAnotherBase) {
-  ASSERT_NE(MakeHost(), nullptr);
-  EXPECT_NE(tk.Finish(), 0);
-  DestroyThreadWindows();
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(tk.dll);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(tk.dll) +
-                                                              dos->e_lfanew);
-  const SIZE_T imageSize = nt->OptionalHeader.SizeOfImage;
-  void* oldBase = tk.dll;
-  ASSERT_TRUE(FreeLibrary(tk.dll));
-  tk.dll = nullptr;
-  WNDCLASSA wc{};
-  EXPECT_FALSE(GetClassInfoA(static_cast<HINSTANCE>(oldBase), "KUI", &wc));
-  void* blocker = VirtualAlloc(oldBase, imageSize, MEM_RESERVE, PAGE_NOACCESS);
-  ASSERT_EQ(blocker, oldBase) << "could not occupy the old base";
+// A window of another thread: made with a running timer, then idle (not
+// inside the module) while the main thread unloads it, then pumping its
+// queue as a terminal's chart thread would.
+struct OtherThreadWindow {
+  Toolkit* tk;
+  HANDLE made, unloaded;
+  HWND host = nullptr;
+  int dispatched = 0;
 
-  tk = LoadToolkit();
-  ASSERT_TRUE(tk.complete());
-  EXPECT_NE(static_cast<void*>(tk.dll), oldBase);
-  ASSERT_TRUE(GetClassInfoA(tk.dll, "KUI", &wc));
-  EXPECT_EQ(reinterpret_cast<void*>(wc.lpfnWndProc), tk.wndProc);
-  HWND host = MakeHost();
-  ASSERT_NE(host, nullptr);
-  Log().clear();
-  PostMessageA(host, WM_APP, 0, 0);
-  SetReaction([](const Seen& s, int*) { return s.message == WM_APP; });
-  bool timedOut = true;
-  EXPECT_EQ(RunBounded(tk, host, 5000, &timedOut), 1);
-  EXPECT_FALSE(timedOut);
-  EXPECT_EQ(MissingFrom(Log(), {Msg(WM_APP)}), "");
-  DestroyThreadWindows();
-  FreeLibrary(tk.dll);
-  tk.dll = nullptr;
-  VirtualFree(blocker, 0, MEM_RELEASE);
+  static DWORD WINAPI Main(void* p) {
+    auto* w = static_cast<OtherThreadWindow*>(p);
+    w->host = w->tk->MakeWindow("other thread", 100, 100, 200, 100, 0, nullptr);
+    w->tk->AddTimer(7, 0);
+    SetEvent(w->made);
+    WaitForSingleObject(w->unloaded, INFINITE);
+    // Until its window is gone; the bound only ends a failing run.
+    const DWORD start = GetTickCount();
+    MSG m;
+    while (IsWindow(w->host) && GetTickCount() - start < 10000) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&m);
+        ++w->dispatched;
+      }
+    }
+    return 0;
+  }
+};
+
+// Unloading with FreeLibrary, then loading again at another base: the new
+// load registers "KUI" afresh with its own DllWndProc, and its windows reach
+// the callback. Where a window was still open at the unload (a script
+// removed with its dialog up), no message or timer tick of it may run the
+// unmapped code: the module destroys its windows (or, on another thread,
+// has them closed there) and tells neither the callback nor the caller's
+// loop (no WM_QUIT).
+TEST_F(UiTest, ReloadAtAnotherBase) {
+  const struct {
+    const char* name;
+    bool finishFirst;  // UIFinish before FreeLibrary
+    bool otherThread;  // the open window belongs to another thread
+  } rows[] = {
+      {"every window finished first", true, false},
+      {"window with a running timer left open", false, false},
+      {"another thread's window with a running timer left open", false, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!tk.dll) tk = LoadToolkit();
+    ASSERT_TRUE(tk.complete());
+    HWND host = nullptr;
+    OtherThreadWindow other{&tk, CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                            CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE otherThread = nullptr;
+    if (row.otherThread) {
+      otherThread = CreateThread(nullptr, 0, OtherThreadWindow::Main, &other, 0, nullptr);
+      WaitForSingleObject(other.made, INFINITE);
+      host = other.host;
+    } else {
+      host = MakeHost();
+      ASSERT_NE(tk.AddButton("OK", 10, 10, 25, 70), nullptr);
+      ASSERT_NE(tk.AddTimer(7, 0), 0u);
+    }
+    ASSERT_NE(host, nullptr);
+    if (row.finishFirst) {
+      EXPECT_NE(tk.Finish(), 0);
+      DestroyThreadWindows();
+    }
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(tk.dll);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        reinterpret_cast<const char*>(tk.dll) + dos->e_lfanew);
+    const SIZE_T imageSize = nt->OptionalHeader.SizeOfImage;
+    void* oldBase = tk.dll;
+    Log().clear();
+    ASSERT_TRUE(FreeLibrary(tk.dll));
+    tk.dll = nullptr;
+    void* blocker = VirtualAlloc(oldBase, imageSize, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_EQ(blocker, oldBase) << "could not occupy the old base";
+
+    // Ticks and messages of the open window now find no module code: a
+    // stale one would fault on the blocked pages.
+    SetEvent(other.unloaded);
+    if (otherThread) {
+      WaitForSingleObject(otherThread, INFINITE);
+      CloseHandle(otherThread);
+    }
+    SendMessageA(host, WM_APP, 0, 0);
+    for (int i = 0; i < 5; ++i) {
+      Sleep(20);
+      MSG m;
+      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        EXPECT_NE(m.message, static_cast<UINT>(WM_QUIT)) << "the unload posted a quit message";
+        DispatchMessageA(&m);
+      }
+    }
+    EXPECT_FALSE(IsWindow(host));
+    EXPECT_TRUE(Log().empty()) << "the callback ran during the unload";
+    CloseHandle(other.made);
+    CloseHandle(other.unloaded);
+
+    tk = LoadToolkit();
+    ASSERT_TRUE(tk.complete());
+    EXPECT_NE(static_cast<void*>(tk.dll), oldBase);
+    WNDCLASSA wc{};
+    ASSERT_TRUE(GetClassInfoA(tk.dll, "KUI", &wc));
+    EXPECT_EQ(reinterpret_cast<void*>(wc.lpfnWndProc), tk.wndProc);
+    HWND fresh = MakeHost();
+    ASSERT_NE(fresh, nullptr);
+    Log().clear();
+    PostMessageA(fresh, WM_APP, 0, 0);
+    SetReaction([](const Seen& s, int*) { return s.message == WM_APP; });
+    bool timedOut = true;
+    EXPECT_EQ(RunBounded(tk, fresh, 5000, &timedOut), 1);
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(MissingFrom(Log(), {Msg(WM_APP)}), "");
+    SetReaction(nullptr);
+    DestroyThreadWindows();
+    FreeLibrary(tk.dll);
+    tk.dll = nullptr;
+    VirtualFree(blocker, 0, MEM_RELEASE);
+  }
 }
 
 // Another module's global "KUI" came first: the DLL's registration fails,
