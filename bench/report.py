@@ -20,11 +20,16 @@ def main():
         ("ParseDouble, 4 typical texts", f"{ns['BM_ParseDouble']:.1f} ns"),
         ("  istringstream read / ParseDouble", f"{ns['BM_IstringstreamRead'] / ns['BM_ParseDouble']:.1f}x"),
         ("  ParseDouble / bare from_chars", f"{ns['BM_ParseDouble'] / ns['BM_FromChars']:.2f}x"),
-        ("func101 path (loaded, present)", f"{ns['BM_Func101Path']:.1f} ns"),
+        ("func101 after a load (cached read)", f"{ns['BM_Func101Path']:.2f} ns"),
         ("  func101 path / std::map::find", f"{ns['BM_Func101Path'] / ns['BM_MapFind']:.2f}x"),
         ("DecodeReply, 1 MiB reply", f"{gbps('BM_DecodeReply1MiB'):.2f} GB/s"),
         ("  memcpy, 1 MiB", f"{gbps('BM_Memcpy1MiB'):.2f} GB/s"),
         ("DecodeReply, typical 20 pairs", f"{ns['BM_DecodeReplyTypical20Pairs']:.0f} ns"),
+        ("DecodeReply, 64 MiB reply: peak heap beyond the reply",
+         f"{runs['BM_DecodeReplyPeak64MiB/iterations:1']['peak_over_reply_MiB']:.1f} MiB"),
+        ("  of which the store keeps", f"{runs['BM_DecodeReplyPeak64MiB/iterations:1']['store_MiB']:.1f} MiB"),
+        ("DecodeReply, 64 MiB error page: peak heap beyond the reply",
+         f"{runs['BM_DecodeReplyErrorPage64MiB/iterations:1']['peak_over_reply_MiB']:.1f} MiB"),
     ]
     width = max(len(r[0]) for r in rows)
     for label, value in rows:

@@ -21,34 +21,42 @@ constexpr std::array<std::uint8_t, 256> MakeDecodeTable() {
 
 constexpr std::array<std::uint8_t, 256> kDecode = MakeDecodeTable();
 
-// The length of the run of alphabet characters that `encoded` begins with:
-// all that is decoded.
+// The length of the run of alphabet characters that `p` begins with: all
+// that is decoded.
 std::size_t AlphabetRun(const unsigned char* p, std::size_t n) {
   std::size_t i = 0;
   while (i != n && kDecode[p[i]] != kNotInAlphabet) ++i;
   return i;
 }
 
-// Decodes `n` alphabet characters at `in` to `out` and returns the number of
-// bytes written. `out` may be `in`: each group of four is read whole before
-// its three bytes are written, so the writes never pass the reads.
+// Decodes the run of alphabet characters that the `n` bytes at `in` begin
+// with, up to the first byte outside the alphabet, to `out`, and returns the
+// number of bytes written. `out` may be `in`: each group of four is read
+// whole before its three bytes are written, so the writes never pass the
+// reads.
 std::size_t DecodeRun(const unsigned char* in, std::size_t n, char* out) {
   char* o = out;
   const unsigned char* const end = in + n;
+  // Whole groups first; a group holding a byte outside the alphabet (its
+  // table entry has the high bit set) ends this loop and is finished below.
   while (end - in >= 4) {
-    const std::uint32_t v = (std::uint32_t{kDecode[in[0]]} << 18) |
-                            (std::uint32_t{kDecode[in[1]]} << 12) |
-                            (std::uint32_t{kDecode[in[2]]} << 6) | kDecode[in[3]];
+    const std::uint32_t s1 = kDecode[in[0]], s2 = kDecode[in[1]], s3 = kDecode[in[2]],
+                        s4 = kDecode[in[3]];
+    if ((s1 | s2 | s3 | s4) & 0x80) break;
+    const std::uint32_t v = (s1 << 18) | (s2 << 12) | (s3 << 6) | s4;
     in += 4;
     *o++ = static_cast<char>(v >> 16);
     *o++ = static_cast<char>(v >> 8);
     *o++ = static_cast<char>(v);
   }
-  // The last, partial group: two characters give one byte, three give two,
-  // one gives nothing; spare low bits are dropped.
-  const std::size_t rest = static_cast<std::size_t>(end - in);
-  if (rest >= 2) *o++ = static_cast<char>((kDecode[in[0]] << 2) | (kDecode[in[1]] >> 4));
-  if (rest == 3) *o++ = static_cast<char>(((kDecode[in[1]] & 0x0F) << 4) | (kDecode[in[2]] >> 2));
+  // The last, partial group: up to three characters before the stop. Two
+  // give one byte, three give two, one gives nothing; spare low bits are
+  // dropped.
+  std::uint32_t s[3];
+  int k = 0;
+  while (k < 3 && in != end && kDecode[*in] != kNotInAlphabet) s[k++] = kDecode[*in++];
+  if (k >= 2) *o++ = static_cast<char>((s[0] << 2) | (s[1] >> 4));
+  if (k == 3) *o++ = static_cast<char>(((s[1] & 0x0F) << 4) | (s[2] >> 2));
   return static_cast<std::size_t>(o - out);
 }
 
@@ -83,14 +91,13 @@ void SplitPairs(std::string_view decoded, std::string_view delimiters) {
     if (name.empty()) return;
     const std::string_view value = nextToken();
     if (value.empty()) return;
-    SetParameter(std::string(name), std::string(value));
+    SetParameter(name, value);
   }
 }
 
 void DecodeReply(std::string reply) {
   auto* p = reinterpret_cast<unsigned char*>(reply.data());
-  const std::size_t run = AlphabetRun(p, reply.size());
-  reply.resize(DecodeRun(p, run, reply.data()));
+  reply.resize(DecodeRun(p, reply.size(), reply.data()));
   SplitPairs(reply, "=&");
 }
 

@@ -32,13 +32,15 @@ std::atomic<bool> g_loaded{false};
 
 }  // namespace
 
-void SetParameter(const std::string& name, const std::string& value) {
-  // The copies are made before the lock is taken, so that the lock is held
-  // for the map operation alone.
-  std::string n(name), v(value);
+void SetParameter(std::string_view name, std::string_view value) {
   GuardedStore& s = TheStore();
   std::lock_guard<std::mutex> hold(s.lock);
-  s.map.insert_or_assign(std::move(n), std::move(v));
+  auto it = s.map.find(name);
+  if (it != s.map.end()) {
+    it->second.assign(value);  // reuses the value's storage where it can
+  } else {
+    s.map.emplace(name, value);
+  }
 }
 
 std::string GetParameterText(const std::string& name) {

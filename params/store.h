@@ -12,11 +12,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace pb {
 
 // Adds the entry, or replaces the value of the present one.
-void SetParameter(const std::string& name, const std::string& value);
+void SetParameter(std::string_view name, std::string_view value);
 
 // A copy of the value, or empty text when the name is absent. Never adds an entry.
 std::string GetParameterText(const std::string& name);
