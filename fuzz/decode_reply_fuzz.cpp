@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "params/reply_codec.h"
 #include "params/store.h"
@@ -39,13 +41,27 @@ std::string ReferenceDecode(std::string_view in) {
   return out;
 }
 
+std::vector<std::pair<std::string, std::string>> g_entries;
+
+void Collect(const std::string& name, const std::string& value) { g_entries.emplace_back(name, value); }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(data), size);
   if (pb::Base64Decode(body) != ReferenceDecode(body)) std::abort();
+  // DecodeReply decodes in the reply's own buffer: the store it leaves must
+  // be the one that the separate decode and split leave.
   pb::ResetStoreForTesting();
-  pb::DecodeReply(body);
+  pb::SplitPairs(pb::Base64Decode(body), "=&");
+  g_entries.clear();
+  pb::ForEachParameterForTesting(Collect);
+  const std::vector<std::pair<std::string, std::string>> expected = g_entries;
+  pb::ResetStoreForTesting();
+  pb::DecodeReply(std::string(body));
   pb::ForEachParameterForTesting(Check);
+  g_entries.clear();
+  pb::ForEachParameterForTesting(Collect);
+  if (g_entries != expected) std::abort();
   return 0;
 }
