@@ -25,12 +25,15 @@ GuardedStore& TheStore() {
 
 constexpr const char* kFixedNames[] = {"func101", "func102", "func103"};
 
-// Written only by SetLoaded before the flag is published; read only after
-// the flag has been seen set.
+}  // namespace
+
+namespace detail {
 double g_fixedValues[3] = {-1.0, -1.0, -1.0};
 std::atomic<bool> g_loaded{false};
+}  // namespace detail
 
-}  // namespace
+using detail::g_fixedValues;
+using detail::g_loaded;
 
 void SetParameter(std::string_view name, std::string_view value) {
   GuardedStore& s = TheStore();
@@ -68,11 +71,6 @@ void SetLoaded() {
   if (IsLoaded()) return;
   for (int i = 0; i < 3; ++i) g_fixedValues[i] = GetParameter(kFixedNames[i], -1.0);
   g_loaded.store(true, std::memory_order_release);
-}
-
-double FixedGetter(FixedName name) {
-  if (!g_loaded.load(std::memory_order_acquire)) return -1.0;
-  return g_fixedValues[static_cast<int>(name)];
 }
 
 void ResetStoreForTesting() {

@@ -11,6 +11,7 @@
 // no lock at all: they read values cached when the loaded flag was set.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -36,11 +37,22 @@ void SetLoaded();
 // number for "func101", "func102" or "func103" with default -1.0. A read of
 // a cached double; never waits for a fetch in progress.
 enum class FixedName { kFunc101, kFunc102, kFunc103 };
-double FixedGetter(FixedName name);
+inline double FixedGetter(FixedName name);
 
 // For tests only: forget every entry and clear the loaded flag; visit every
 // entry in order. Not to be called while another thread uses the store.
 void ResetStoreForTesting();
 void ForEachParameterForTesting(void (*visit)(const std::string& name, const std::string& value));
+
+namespace detail {
+// Written only by SetLoaded, before the flag is published.
+extern double g_fixedValues[3];
+extern std::atomic<bool> g_loaded;
+}  // namespace detail
+
+inline double FixedGetter(FixedName name) {
+  if (!detail::g_loaded.load(std::memory_order_acquire)) return -1.0;
+  return detail::g_fixedValues[static_cast<int>(name)];
+}
 
 }  // namespace pb
