@@ -55,8 +55,8 @@
   X(user32, IsWindow, stdcall, 4, int)                      \
   X(user32, GetFocus, stdcall, 0, int)
 
-// Exports of parambridge.dll that an MQL4 program cannot import, with the
-// reason. Y(export name, C++ alias in the demo, convention, bytes or -1
+// Exports of parambridge.dll that an MQL4 program cannot (or must not)
+// import, with the reason. Y(export name, C++ alias in the demo, convention, bytes or -1
 // when no fixed size applies, reason). The demo host, a C++ program, may
 // still call those with a size.
 #define PB_NOT_FOR_MQL4(Y)                                                              \
