@@ -256,9 +256,9 @@ bool PbAllowedHere(const string what)
       return(true);
    static bool told = false;
    if(!told)
-      Print("parambridge: ", what, " refused: indicators run on the terminal's interface thread "
-            "(through iCustom: on the caller's thread, still as an indicator); "
-            "call it from an expert advisor or a script");
+      Print("parambridge: ", what, " refused: indicators run on the terminal's interface thread",
+            " (through iCustom: on the caller's thread, still as an indicator);",
+            " call it from an expert advisor or a script");
    told = true;
    return(false);
   }
