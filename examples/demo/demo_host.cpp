@@ -5,13 +5,16 @@
 // Every call goes through the MQL4 kit's types (mql4_kit.h).
 //
 //   pb_demo_host [--dll PATH] [--account A] [--unknown-account B]
-//                [--seconds N] [--offline]
+//                [--seconds N] [--offline | --kit-fetch]
 //
 // --offline leaves out both fetches (no server needed) and instead runs the
 // dialog once per row of a table of visitor's actions (posted clicks and
 // keys), each on a freshly loaded module, and checks what comes back, then
 // a table of calls the kit's wrappers must refuse without a fetch; the
-// kit's test runs it so. Exit status: 0 on
+// kit's test runs it so. --kit-fetch runs a table of the kit's
+// PbLoadParameters against the server (--account is served, and
+// --unknown-account is not), on one module and on fresh ones; the fetch
+// tests run it so and check what reached the server. Exit status: 0 on
 // success; 2 bad arguments; 3 the DLL or one of its imports is missing;
 // 4 the fetch failed; 5 the dialog failed; 6 the unknown account was served.
 #include <windows.h>
@@ -32,6 +35,7 @@ struct Options {
   std::string unknownAccount = "99999";
   int seconds = 8;
   bool offline = false;
+  bool kitFetch = false;
 };
 
 void Fail(const char* what) { std::printf("demo: error: %s\n", what); }
@@ -51,6 +55,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       if (o.seconds < 1 || o.seconds > 600) return false;
     } else if (a == "--offline") {
       o.offline = true;
+    } else if (a == "--kit-fetch") {
+      o.kitFetch = true;
     } else {
       return false;
     }
@@ -424,6 +430,61 @@ int Offline(const Options& o) {
   return failures ? 5 : 0;
 }
 
+// The kit's account guard against the server, in order: the DLL keeps the
+// first account's parameters until it is unloaded, and the kit must never
+// present them as another account's. One terminal throughout.
+struct KitFetchRow {
+  const char* what;
+  bool freshModule;     // FreeLibrary, LoadLibrary first
+  bool servedAccount;   // --account, else --unknown-account
+  const char* account;  // when not null: this text instead
+  int want;
+};
+
+int KitFetch(const Options& o) {
+  const KitFetchRow rows[] = {
+      {"an account with a letter: refused, nothing sent", false, true, "12a45", PB_LOAD_REFUSED},
+      {"the served account", false, true, nullptr, PB_LOAD_OK},
+      {"the served account again: no request", false, true, nullptr, PB_LOAD_OK},
+      {"another account on the same module", false, false, nullptr, PB_LOAD_OTHER_ACCOUNT},
+      {"another account on a fresh module: the server refuses", true, false, nullptr,
+       PB_LOAD_FAILED},
+      {"the served account on a fresh module", true, true, nullptr, PB_LOAD_OK},
+      {"then another account on that module", false, false, nullptr, PB_LOAD_OTHER_ACCOUNT},
+  };
+  Terminal terminal;
+  Loaded m;
+  if (!Load(o, m)) return 3;
+  int failures = 0;
+  int n = 0;
+  for (const KitFetchRow& r : rows) {
+    n++;
+    if (r.freshModule) {
+      FreeLibrary(m.dll);
+      m = Loaded{};
+      if (!Load(o, m)) return 3;
+    }
+    const std::string account =
+        r.account ? r.account : (r.servedAccount ? o.account : o.unknownAccount);
+    const std::size_t logged = terminal.log.size();
+    const int got = Kit(m.im, terminal).PbLoadParameters(account, 0);
+    const bool said = terminal.log.size() > logged;
+    // The kit speaks when it refuses or finds another account's values.
+    const bool wantSaid = r.want == PB_LOAD_REFUSED || r.want == PB_LOAD_OTHER_ACCOUNT;
+    if (got != r.want || said != wantSaid) {
+      std::printf("FAIL %d (%s): got %d, want %d; %s\n", n, r.what, got, r.want,
+                  said ? terminal.log.back().c_str() : "nothing said");
+      failures++;
+    } else {
+      std::printf("ok   %d (%s): %d%s%s\n", n, r.what, got, said ? ": " : "",
+                  said ? terminal.log.back().c_str() : "");
+    }
+  }
+  FreeLibrary(m.dll);
+  std::printf("kit-fetch: %s\n", failures ? "FAILED" : "all rows as expected");
+  return failures ? 4 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -432,10 +493,11 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, o)) {
     std::printf(
         "usage: pb_demo_host [--dll PATH] [--account A] [--unknown-account B] [--seconds N] "
-        "[--offline]\n");
+        "[--offline | --kit-fetch]\n");
     return 2;
   }
   if (o.offline) return Offline(o);
+  if (o.kitFetch) return KitFetch(o);
 
   std::printf("[1/4] Loading %s and resolving the kit's imports\n", o.dll.c_str());
   Loaded first;
