@@ -237,6 +237,9 @@ struct OfflineRound {
   bool teardown = false;          // closed by PbDialogClose instead of PbFinish
 };
 
+// A key as the visitor presses it on `window`.
+void Key(int window, WPARAM key) { PostMessageA(Hwnd(window), WM_KEYDOWN, key, 0); }
+
 // A left click as the visitor makes it: press and release on `button`, the
 // release at (x, y) relative to it.
 void Click(int button, int x, int y) {
@@ -277,80 +280,80 @@ int Offline(const Options& o) {
       {"Enter in the password box",
        [](const Kit& kit, const DialogControls& c) {
          kit.PbSetText(c.password, "s3cret");
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_RETURN, 0);
+         Key(c.password, VK_RETURN);
        },
        "Enter (OK)", "s3cret", false},
       {"Escape after ticking the box",
        [](const Kit& kit, const DialogControls& c) {
          kit.im().UIHide(c.account);  // hidden controls still give their text
          SendMessageA(Hwnd(c.remember), BM_SETCHECK, BST_CHECKED, 0);
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_ESCAPE, 0);
+         Key(c.password, VK_ESCAPE);
        },
        "Escape (Cancel)", "", true},
       {"a release on Cancel after a press on OK, then Escape",
        [](const Kit&, const DialogControls& c) {
          PostMessageA(Hwnd(c.ok), WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
          PostMessageA(Hwnd(c.cancel), WM_LBUTTONUP, 0, At(10, 10));
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_ESCAPE, 0);
+         Key(c.password, VK_ESCAPE);
        },
        "Escape (Cancel)", "", false},
       {"a release on OK with no press, then Escape",
        [](const Kit&, const DialogControls& c) {
          PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(10, 10));
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_ESCAPE, 0);
+         Key(c.password, VK_ESCAPE);
        },
        "Escape (Cancel)", "", false},
       {"a press on the label area released on OK, then Escape",
        [](const Kit&, const DialogControls& c) {
          PostMessageA(Hwnd(c.host), WM_LBUTTONDOWN, MK_LBUTTON, At(5, 5));
          PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(10, 10));
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_ESCAPE, 0);
+         Key(c.password, VK_ESCAPE);
        },
        "Escape (Cancel)", "", false},
       {"Enter with the focus on Cancel",
        [](const Kit&, const DialogControls& c) {
          SetFocus(Hwnd(c.cancel));
-         PostMessageA(Hwnd(c.cancel), WM_KEYDOWN, VK_RETURN, 0);
+         Key(c.cancel, VK_RETURN);
        },
        "Cancel", "", false},
       {"Enter with the focus on OK",
        [](const Kit& kit, const DialogControls& c) {
          kit.PbSetText(c.password, "pw");
          SetFocus(Hwnd(c.ok));
-         PostMessageA(Hwnd(c.ok), WM_KEYDOWN, VK_RETURN, 0);
+         Key(c.ok, VK_RETURN);
        },
        "OK", "pw", false},
       {"OK with letters in the account, then Escape",
        [](const Kit& kit, const DialogControls& c) {
          kit.PbSetText(c.account, "12a45");
          Click(c.ok, 10, 10);
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_ESCAPE, 0);
+         Key(c.password, VK_ESCAPE);
        },
        "Escape (Cancel)", "", false, "12a45", 1},
       {"Enter with an empty account twice, then Cancel",
        [](const Kit&, const DialogControls& c) {
          SendMessageA(Hwnd(c.account), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_RETURN, 0);
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_RETURN, 0);
+         Key(c.password, VK_RETURN);
+         Key(c.password, VK_RETURN);
          Click(c.cancel, 10, 10);
        },
        "Cancel", "", false, "", 2},
       {"Enter with a 16-digit account, then Cancel",
        [](const Kit& kit, const DialogControls& c) {
          kit.PbSetText(c.account, "1234567890123456");
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_RETURN, 0);
+         Key(c.password, VK_RETURN);
          Click(c.cancel, 10, 10);
        },
        "Cancel", "", false, "1234567890123456", 1},
       {"Enter with a 15-digit account",
        [](const Kit& kit, const DialogControls& c) {
          kit.PbSetText(c.account, "123456789012345");
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_RETURN, 0);
+         Key(c.password, VK_RETURN);
        },
        "Enter (OK)", "", false, "123456789012345"},
       {"Escape, the window left to PbDialogClose (OnDeinit)",
        [](const Kit&, const DialogControls& c) {
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_ESCAPE, 0);
+         Key(c.password, VK_ESCAPE);
        },
        "Escape (Cancel)", "", false, nullptr, 0, true},
   };
