@@ -10,12 +10,16 @@ Reads three files and reports every disagreement:
 
 For each import it compares the argument bytes an MQL4 caller pushes (int,
 uint, bool, float, colour and the like: 4; double, long, datetime: 8; any
-array or reference: a 4-byte address) with the table, and for the DLL's
-own exports the table's convention and size with the .def (a stdcall
-export's internal symbol carries @bytes). Every export of the .def must be
-either imported or listed as not importable, with a reason. No text
-argument or result of parambridge.dll may be an MQL4 string: those are
-UTF-16, the DLL's text is 8-bit.
+array or reference: a 4-byte address) and where the result comes back
+(EAX for int-sized types, the x87 register ST(0) for double and float,
+nothing for void) with the table, and for the DLL's own exports the
+table's convention and size with the .def (a stdcall export's internal
+symbol carries @bytes). Every export of the .def must be either imported
+or listed as not importable, with a reason. Every text argument of
+parambridge.dll is a uchar array (an MQL4 string is UTF-16, the DLL's text
+is 8-bit) and no result is a string; no argument is a bool (how MQL4
+widens a 1-byte bool into its 4-byte slot is not documented: flags are
+int).
 
 --self-test runs the checker on altered copies of the three files, one
 fault each, and fails unless every fault is reported (and the unaltered
@@ -31,6 +35,13 @@ SLOT_BYTES = {
     "bool": 4, "char": 4, "uchar": 4, "short": 4, "ushort": 4, "int": 4, "uint": 4,
     "color": 4, "float": 4, "string": 4,
     "long": 8, "ulong": 8, "datetime": 8, "double": 8,
+}
+# Where a result of each MQL4 type comes back, as the table names it.
+RESULT_KIND = {
+    "void": "void", "double": "double", "float": "float",
+    "bool": "int", "char": "int", "uchar": "int", "short": "int", "ushort": "int",
+    "int": "int", "uint": "int", "color": "int",
+    "long": "int64", "ulong": "int64", "datetime": "int64", "string": "string",
 }
 IDENT = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*$")
 
@@ -111,11 +122,12 @@ def parse_block(module, body, imports):
 
 def parse_table(text):
     rows = {}
-    for m in re.finditer(r"^\s*X\((\w+),\s*(\w+),\s*(cdecl|stdcall),\s*(\d+)\)", text, re.M):
+    for m in re.finditer(r"^\s*X\((\w+),\s*(\w+),\s*(cdecl|stdcall),\s*(\d+),\s*(int|double|void)\)",
+                         text, re.M):
         key = (m.group(1), m.group(2))
         if key in rows:
             raise Fault("mql4_imports.h lists %s.dll!%s twice" % key)
-        rows[key] = {"conv": m.group(3), "bytes": int(m.group(4))}
+        rows[key] = {"conv": m.group(3), "bytes": int(m.group(4)), "result": m.group(5)}
     not_for_mql4 = {}
     for m in re.finditer(r'Y\("([^"]+)",\s*(\w+),\s*(cdecl|stdcall),\s*(-?\d+),[\s\\]*"([^"]*)"',
                          text):
@@ -166,13 +178,17 @@ def check(mqh_text, table_text, def_text):
         row = rows.get(key)
         if row is None:
             errors.append("%s.dll!%s is imported by the .mqh but has no row in mql4_imports.h" % key)
-        elif row["bytes"] != imp["bytes"]:
-            errors.append("%s.dll!%s: the .mqh pushes %d bytes, mql4_imports.h says %d"
-                          % (key[0], key[1], imp["bytes"], row["bytes"]))
+        else:
+            if row["bytes"] != imp["bytes"]:
+                errors.append("%s.dll!%s: the .mqh pushes %d bytes, mql4_imports.h says %d"
+                              % (key[0], key[1], imp["bytes"], row["bytes"]))
+            kind = RESULT_KIND.get(imp["result"], "a " + imp["result"])
+            if kind != row["result"]:
+                errors.append("%s.dll!%s: the .mqh declares the result %s (%s), mql4_imports.h "
+                              "says %s%s" % (key[0], key[1], imp["result"], kind, row["result"],
+                                             X87_NOTE if {"double", "float"} & {kind, row["result"]} else ""))
         if key[0] == "parambridge":
-            if imp["result"] == "string" or any(t == "string" for t, _ in imp["params"]):
-                errors.append("parambridge.dll!%s: an MQL4 string is UTF-16; 8-bit text is a "
-                              "uchar array (argument) or an int address (result)" % key[1])
+            errors.extend(check_text_and_flags(key[1], imp))
     for key in sorted(set(rows) - set(imports)):
         errors.append("%s.dll!%s has a row in mql4_imports.h but the .mqh does not import it" % key)
 
@@ -205,6 +221,26 @@ def check(mqh_text, table_text, def_text):
     for module, name in imports:
         if module == "parambridge" and not IDENT.match(name):
             errors.append("%s is not an MQL4 identifier" % name)
+    return errors
+
+
+X87_NOTE = ("; a double or float comes back in the x87 register ST(0), and a caller that does not "
+            "take it leaves it on the x87 stack at every call")
+
+
+def check_text_and_flags(name, imp):
+    """Faults in how one parambridge.dll import declares text and flags."""
+    errors = []
+    if imp["result"] == "string" or any(t == "string" for t, _ in imp["params"]):
+        errors.append("parambridge.dll!%s: an MQL4 string is UTF-16; 8-bit text is a "
+                      "uchar array (argument) or an int address (result)" % name)
+    for ptype, by_address in imp["params"]:
+        if by_address and ptype != "uchar":
+            errors.append("parambridge.dll!%s: a %s array or reference where text goes; "
+                          "8-bit text is a uchar array" % (name, ptype))
+        if ptype == "bool":
+            errors.append("parambridge.dll!%s: a bool argument; how MQL4 widens a 1-byte "
+                          "bool is not documented, declare it int (0 or 1)" % name)
     return errors
 
 
@@ -244,25 +280,60 @@ FAULTS = [
     ("UIGetText returning string", "mqh",
      "int    UIGetText(int handle);", "string UIGetText(int handle);", "UTF-16"),
     ("UIAddTextBox without its focus flag", "mqh",
-     "bool password, bool focus);", "bool password);", "UIAddTextBox"),
+     "int password, int focus);", "int password);", "UIAddTextBox"),
+    ("func101 declared int", "mqh",
+     "double func101(int unused1, int unused2);", "int    func101(int unused1, int unused2);",
+     "x87"),
+    ("func103 declared float", "mqh",
+     "double func103(int unused1, int unused2, int unused3, int unused4);",
+     "float  func103(int unused1, int unused2, int unused3, int unused4);", "func103"),
+    ("LoadParameters declared double", "mqh",
+     "int    LoadParameters(uchar &account[], int accountType);",
+     "double LoadParameters(uchar &account[], int accountType);", "x87"),
+    ("UIGetText declared long", "mqh",
+     "int    UIGetText(int handle);", "long   UIGetText(int handle);", "UIGetText"),
+    ("GetLastErrorDescription returning int", "mqh",
+     "void   GetLastErrorDescription(uchar &buffer[]);",
+     "int    GetLastErrorDescription(uchar &buffer[]);", "GetLastErrorDescription"),
+    ("RtlZeroMemory returning double", "mqh",
+     "void   RtlZeroMemory(int address, int length);",
+     "double RtlZeroMemory(int address, int length);", "RtlZeroMemory"),
+    ("a text argument as a ushort array", "mqh",
+     "int    UIAddLabel(uchar &text[],", "int    UIAddLabel(ushort &text[],", "uchar array"),
+    ("a text argument as a char array", "mqh",
+     "int    LoadParameters(uchar &account[],", "int    LoadParameters(char &account[],",
+     "uchar array"),
+    ("a text argument as a reference to one int", "mqh",
+     "int    UISetText(int handle, uchar &text[]);", "int    UISetText(int handle, int &text);",
+     "uchar array"),
+    ("UIAddCheckbox's flag as bool", "mqh",
+     "int    UIAddCheckbox(int checked,", "int    UIAddCheckbox(bool checked,", "bool"),
+    ("UIAddTextBox's flags as bool", "mqh",
+     "int password, int focus);", "bool password, bool focus);", "bool"),
+    ("the table's func102 result as int", "table",
+     "X(parambridge, func102, stdcall, 16, double)", "X(parambridge, func102, stdcall, 16, int)",
+     "func102"),
     ("UIMakeWindow without its callback word", "mqh",
      "int height, int placement, int callback);", "int height, int placement);", "UIMakeWindow"),
     ("UIHide not imported", "mqh", "   int    UIHide(int handle);\n", "", "UIHide"),
     ("an import the DLL does not export", "mqh",
-     "   int    UIRun();\n", "   int    UIRun();\n   int    GetLastErrorCode();\n",
+     "   int    UIFinish();\n", "   int    UIFinish();\n   int    GetLastErrorCode();\n",
      "GetLastErrorCode"),
+    ("UIRun imported after all", "mqh",
+     "   int    UIFinish();\n", "   int    UIFinish();\n   int    UIRun();\n", "UIRun"),
     ("lstrcpynA without its length", "mqh",
      "int    lstrcpynA(uchar &buffer[], int text, int bufferLength);",
      "int    lstrcpynA(uchar &buffer[], int text);", "lstrcpynA"),
     ("the table's UIAddTimer size", "table",
-     "X(parambridge, UIAddTimer, cdecl, 8)", "X(parambridge, UIAddTimer, cdecl, 4)", "UIAddTimer"),
+     "X(parambridge, UIAddTimer, cdecl, 8, int)", "X(parambridge, UIAddTimer, cdecl, 4, int)",
+     "UIAddTimer"),
     ("the table's LoadParameters convention", "table",
-     "X(parambridge, LoadParameters, stdcall, 8)", "X(parambridge, LoadParameters, cdecl, 8)",
-     "LoadParameters"),
+     "X(parambridge, LoadParameters, stdcall, 8, int)",
+     "X(parambridge, LoadParameters, cdecl, 8, int)", "LoadParameters"),
     ("a row the .mqh lacks", "table",
-     "X(user32, IsWindow, stdcall, 4)",
-     "X(user32, IsWindow, stdcall, 4)              \\\n  X(user32, GetFocus, stdcall, 0)",
-     "GetFocus"),
+     "X(user32, IsWindow, stdcall, 4, int)",
+     "X(user32, IsWindow, stdcall, 4, int)              \\\n  X(user32, GetParent, stdcall, 4, int)",
+     "GetParent"),
     ("func102's stdcall size in the .def", "def",
      "func102 = func102@16", "func102 = func102@12", "func102"),
     ("a new export nobody imports", "def",

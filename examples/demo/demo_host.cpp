@@ -5,12 +5,16 @@
 // Every call goes through the MQL4 kit's types (mql4_kit.h).
 //
 //   pb_demo_host [--dll PATH] [--account A] [--unknown-account B]
-//                [--seconds N] [--offline]
+//                [--seconds N] [--offline | --kit-fetch]
 //
 // --offline leaves out both fetches (no server needed) and instead runs the
 // dialog once per row of a table of visitor's actions (posted clicks and
-// keys), each on a freshly loaded module, and checks what comes back; the
-// kit's test runs it so. Exit status: 0 on
+// keys), each on a freshly loaded module, and checks what comes back, then
+// a table of calls the kit's wrappers must refuse without a fetch; the
+// kit's test runs it so. --kit-fetch runs a table of the kit's
+// PbLoadParameters against the server (--account is served, and
+// --unknown-account is not), on one module and on fresh ones; the fetch
+// tests run it so and check what reached the server. Exit status: 0 on
 // success; 2 bad arguments; 3 the DLL or one of its imports is missing;
 // 4 the fetch failed; 5 the dialog failed; 6 the unknown account was served.
 #include <windows.h>
@@ -31,6 +35,7 @@ struct Options {
   std::string unknownAccount = "99999";
   int seconds = 8;
   bool offline = false;
+  bool kitFetch = false;
 };
 
 void Fail(const char* what) { std::printf("demo: error: %s\n", what); }
@@ -50,6 +55,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       if (o.seconds < 1 || o.seconds > 600) return false;
     } else if (a == "--offline") {
       o.offline = true;
+    } else if (a == "--kit-fetch") {
+      o.kitFetch = true;
     } else {
       return false;
     }
@@ -85,6 +92,9 @@ std::string Fmt(double v) {
   return text;
 }
 
+HWND Hwnd(int handle) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(handle)); }
+LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
+
 // What the dialog gave back.
 struct DialogResult {
   std::string endedBy;
@@ -92,6 +102,10 @@ struct DialogResult {
   std::string password;
   bool remember = false;
   std::string title;
+  int refused = 0;      // OK or Enter with an account that is not 1 to 15 digits
+  int reads = 0;        // PbGetText calls, each of which frees the DLL's block
+  bool windowGone = false;
+  bool quitLeft = false;  // a WM_QUIT left in the queue after the teardown
 };
 
 // The controls a visitor would use, for the first-tick hook.
@@ -103,11 +117,12 @@ using ReadyHook = std::function<void(const DialogControls&)>;
 // The sample dialog, as the sample script builds it with the .mqh: values
 // as labels, an account box, a password box with the focus, a check box,
 // OK and Cancel, and a once-a-second timer that counts down and closes it
-// when nobody clicks. `onReady` runs at the first tick, once the window has
-// been painted.
+// when nobody clicks. OK and Enter go on only with an account of digits.
+// `onReady` runs at the first tick, once the window has been painted.
+// `teardown`: leave the window to PbDialogClose, as OnDeinit would.
 
 bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
-               DialogResult& result, const ReadyHook& onReady) {
+               DialogResult& result, const ReadyHook& onReady, bool teardown = false) {
   const int width = 380, height = 300;
   const int host =
       kit.PbMakeWindow("parambridge - sample dialog", 200, 150, width, height, PB_PLACE_AT);
@@ -146,6 +161,16 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
   const DWORD deadline = GetTickCount() + static_cast<DWORD>(o.seconds + 30) * 1000u;
   for (;;) {
     const int what = kit.PbRunDialog(dialog, deadline);
+    const bool accepting =
+        (what == PB_DIALOG_BUTTON && dialog.button == ok) || what == PB_DIALOG_ENTER;
+    if (accepting) {
+      result.reads++;
+      if (!Kit::PbAccountIsValid(kit.PbGetText(account))) {
+        result.refused++;
+        kit.PbSetText(status, "The account is 1 to 15 digits");
+        continue;
+      }
+    }
     if (what == PB_DIALOG_TICK) {
       if (!announced) onReady({host, account, password, remember, ok, cancel});
       announced = true;
@@ -176,7 +201,15 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
   result.password = kit.PbGetText(password);
   result.remember = kit.PbIsChecked(remember);
   result.title = kit.PbGetText(host);
-  kit.PbFinish();
+  result.reads += 3;
+  if (teardown) {
+    if (!kit.PbDialogClose()) Fail("PbDialogClose found no window");
+  } else {
+    kit.PbFinish();
+  }
+  result.windowGone = !IsWindow(Hwnd(host));
+  MSG quit = {};
+  result.quitLeft = PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
   return true;
 }
 
@@ -187,9 +220,6 @@ void PrintDialog(const DialogResult& d) {
               d.password.size());
   std::printf("  remember:   %s\n", d.remember ? "checked" : "not checked");
 }
-
-HWND Hwnd(int handle) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(handle)); }
-LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
 
 // Without a server: what the kit's dialog loop makes of what a visitor
 // does, one round per row, each on a freshly loaded module (so the window
@@ -202,6 +232,27 @@ struct OfflineRound {
   const char* endedBy;
   const char* password;
   bool remember;
+  const char* account = nullptr;  // what the account box holds; null: --account
+  int refused = 0;                // OK or Enter turned away for the account
+  bool teardown = false;          // closed by PbDialogClose instead of PbFinish
+};
+
+// A key as the visitor presses it on `window`.
+void Key(int window, WPARAM key) { PostMessageA(Hwnd(window), WM_KEYDOWN, key, 0); }
+
+// A left click as the visitor makes it: press and release on `button`, the
+// release at (x, y) relative to it.
+void Click(int button, int x, int y) {
+  PostMessageA(Hwnd(button), WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
+  PostMessageA(Hwnd(button), WM_LBUTTONUP, 0, At(x, y));
+}
+
+// A call the kit's wrappers refuse without asking the server.
+struct RefusalRow {
+  const char* what;
+  ProgramType type;
+  const char* account;  // null: PbMakeWindow instead of PbLoadParameters
+  int want;
 };
 
 int Offline(const Options& o) {
@@ -211,15 +262,14 @@ int Offline(const Options& o) {
       {"a click on OK",
        [](const Kit& kit, const DialogControls& c) {
          kit.PbSetText(c.password, "pw");
-         PostMessageA(Hwnd(c.ok), WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
-         PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(10, 10));
+         Click(c.ok, 10, 10);
        },
        "OK", "pw", false},
       {"a press on OK released outside it, then Cancel",
        [](const Kit&, const DialogControls& c) {
-         PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(200, 10));
-         PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(-3, 10));
-         PostMessageA(Hwnd(c.cancel), WM_LBUTTONUP, 0, At(79, 27));
+         Click(c.ok, 200, 10);
+         Click(c.ok, -3, 10);
+         Click(c.cancel, 79, 27);
        },
        "Cancel", "", false},
       {"Space on the focused Cancel button",
@@ -230,37 +280,109 @@ int Offline(const Options& o) {
       {"Enter in the password box",
        [](const Kit& kit, const DialogControls& c) {
          kit.PbSetText(c.password, "s3cret");
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_RETURN, 0);
+         Key(c.password, VK_RETURN);
        },
        "Enter (OK)", "s3cret", false},
       {"Escape after ticking the box",
        [](const Kit& kit, const DialogControls& c) {
          kit.im().UIHide(c.account);  // hidden controls still give their text
          SendMessageA(Hwnd(c.remember), BM_SETCHECK, BST_CHECKED, 0);
-         PostMessageA(Hwnd(c.password), WM_KEYDOWN, VK_ESCAPE, 0);
+         Key(c.password, VK_ESCAPE);
        },
        "Escape (Cancel)", "", true},
+      {"a release on Cancel after a press on OK, then Escape",
+       [](const Kit&, const DialogControls& c) {
+         PostMessageA(Hwnd(c.ok), WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
+         PostMessageA(Hwnd(c.cancel), WM_LBUTTONUP, 0, At(10, 10));
+         Key(c.password, VK_ESCAPE);
+       },
+       "Escape (Cancel)", "", false},
+      {"a release on OK with no press, then Escape",
+       [](const Kit&, const DialogControls& c) {
+         PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(10, 10));
+         Key(c.password, VK_ESCAPE);
+       },
+       "Escape (Cancel)", "", false},
+      {"a press on the label area released on OK, then Escape",
+       [](const Kit&, const DialogControls& c) {
+         PostMessageA(Hwnd(c.host), WM_LBUTTONDOWN, MK_LBUTTON, At(5, 5));
+         PostMessageA(Hwnd(c.ok), WM_LBUTTONUP, 0, At(10, 10));
+         Key(c.password, VK_ESCAPE);
+       },
+       "Escape (Cancel)", "", false},
+      {"Enter with the focus on Cancel",
+       [](const Kit&, const DialogControls& c) {
+         SetFocus(Hwnd(c.cancel));
+         Key(c.cancel, VK_RETURN);
+       },
+       "Cancel", "", false},
+      {"Enter with the focus on OK",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.password, "pw");
+         SetFocus(Hwnd(c.ok));
+         Key(c.ok, VK_RETURN);
+       },
+       "OK", "pw", false},
+      {"OK with letters in the account, then Escape",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.account, "12a45");
+         Click(c.ok, 10, 10);
+         Key(c.password, VK_ESCAPE);
+       },
+       "Escape (Cancel)", "", false, "12a45", 1},
+      {"Enter with an empty account twice, then Cancel",
+       [](const Kit&, const DialogControls& c) {
+         SendMessageA(Hwnd(c.account), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+         Key(c.password, VK_RETURN);
+         Key(c.password, VK_RETURN);
+         Click(c.cancel, 10, 10);
+       },
+       "Cancel", "", false, "", 2},
+      {"Enter with a 16-digit account, then Cancel",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.account, "1234567890123456");
+         Key(c.password, VK_RETURN);
+         Click(c.cancel, 10, 10);
+       },
+       "Cancel", "", false, "1234567890123456", 1},
+      {"Enter with a 15-digit account",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.account, "123456789012345");
+         Key(c.password, VK_RETURN);
+       },
+       "Enter (OK)", "", false, "123456789012345"},
+      {"Escape, the window left to PbDialogClose (OnDeinit)",
+       [](const Kit&, const DialogControls& c) {
+         Key(c.password, VK_ESCAPE);
+       },
+       "Escape (Cancel)", "", false, nullptr, 0, true},
   };
   const std::string values[3] = {"-1", "-1", "-1"};
   int failures = 0;
   int round = 0;
+  Terminal terminal;
   for (const OfflineRound& r : rounds) {
     round++;
     Loaded m;
     if (!Load(o, m)) return 3;
-    Kit kit(m.im);
+    Kit kit(m.im, terminal);
     DialogResult d;
-    if (!RunDialog(kit, o, values, d, [&](const DialogControls& c) { r.visit(kit, c); }))
+    if (!RunDialog(kit, o, values, d, [&](const DialogControls& c) { r.visit(kit, c); },
+                   r.teardown))
       return 5;
     struct {
       const char* what;
       std::string got, want;
     } checks[] = {
         {"closed by", d.endedBy, r.endedBy},
-        {"account", d.account, o.account},
+        {"account", d.account, r.account ? r.account : o.account},
         {"password", d.password, r.password},
         {"remember", d.remember ? "checked" : "not checked", r.remember ? "checked" : "not checked"},
         {"title", d.title, "parambridge - sample dialog"},
+        {"accounts turned away", std::to_string(d.refused), std::to_string(r.refused)},
+        {"UIGetText blocks freed", std::to_string(kit.freedBlocks()), std::to_string(d.reads)},
+        {"window after the teardown", d.windowGone ? "gone" : "still there", "gone"},
+        {"quit message after the teardown", d.quitLeft ? "left" : "taken", "taken"},
         {"func101 before any fetch", Fmt(kit.PbFunc101()), "-1"},
         {"description before any fetch", kit.PbLastErrorDescription(), "Internal dll error"},
     };
@@ -276,8 +398,94 @@ int Offline(const Options& o) {
     failures += bad;
     FreeLibrary(m.dll);
   }
+
+  const RefusalRow refusals[] = {
+      {"a fetch from an indicator", ProgramType::kIndicator, "12345", PB_LOAD_REFUSED},
+      {"a window from an indicator", ProgramType::kIndicator, nullptr, 0},
+      {"an account with a letter", ProgramType::kExpert, "12a45", PB_LOAD_REFUSED},
+      {"an empty account", ProgramType::kExpert, "", PB_LOAD_REFUSED},
+      {"an account with a space", ProgramType::kExpert, "12345 ", PB_LOAD_REFUSED},
+      {"an account with form syntax", ProgramType::kExpert, "1&accountType=9", PB_LOAD_REFUSED},
+      {"an account of 16 digits", ProgramType::kExpert, "1234567890123456", PB_LOAD_REFUSED},
+      {"a negative account", ProgramType::kExpert, "-12345", PB_LOAD_REFUSED},
+  };
+  for (const RefusalRow& r : refusals) {
+    round++;
+    Loaded m;
+    if (!Load(o, m)) return 3;
+    Terminal own;
+    Kit kit(m.im, own, r.type);
+    const int got = r.account ? kit.PbLoadParameters(r.account, 0)
+                              : kit.PbMakeWindow("refused", 0, 0, 100, 100, PB_PLACE_AT);
+    const int code = m.im.GetLastErrorCode();  // 0: no fetch was made
+    if (got != r.want || code != 0 || own.log.size() != 1) {
+      std::printf("FAIL %d (%s): got %d, want %d; last error code %d, want 0; %zu log lines, "
+                  "want 1\n",
+                  round, r.what, got, r.want, code, own.log.size());
+      failures++;
+    } else {
+      std::printf("ok   %d (%s): refused: %s\n", round, r.what, own.log[0].c_str());
+    }
+    if (!r.account && got) kit.PbFinish();
+    FreeLibrary(m.dll);
+  }
   std::printf("offline: %s\n", failures ? "FAILED" : "all rounds as expected");
   return failures ? 5 : 0;
+}
+
+// The kit's account guard against the server, in order: the DLL keeps the
+// first account's parameters until it is unloaded, and the kit must never
+// present them as another account's. One terminal throughout.
+struct KitFetchRow {
+  const char* what;
+  bool freshModule;     // FreeLibrary, LoadLibrary first
+  bool servedAccount;   // --account, else --unknown-account
+  const char* account;  // when not null: this text instead
+  int want;
+};
+
+int KitFetch(const Options& o) {
+  const KitFetchRow rows[] = {
+      {"an account with a letter: refused, nothing sent", false, true, "12a45", PB_LOAD_REFUSED},
+      {"the served account", false, true, nullptr, PB_LOAD_OK},
+      {"the served account again: no request", false, true, nullptr, PB_LOAD_OK},
+      {"another account on the same module", false, false, nullptr, PB_LOAD_OTHER_ACCOUNT},
+      {"another account on a fresh module: the server refuses", true, false, nullptr,
+       PB_LOAD_FAILED},
+      {"the served account on a fresh module", true, true, nullptr, PB_LOAD_OK},
+      {"then another account on that module", false, false, nullptr, PB_LOAD_OTHER_ACCOUNT},
+  };
+  Terminal terminal;
+  Loaded m;
+  if (!Load(o, m)) return 3;
+  int failures = 0;
+  int n = 0;
+  for (const KitFetchRow& r : rows) {
+    n++;
+    if (r.freshModule) {
+      FreeLibrary(m.dll);
+      m = Loaded{};
+      if (!Load(o, m)) return 3;
+    }
+    const std::string account =
+        r.account ? r.account : (r.servedAccount ? o.account : o.unknownAccount);
+    const std::size_t logged = terminal.log.size();
+    const int got = Kit(m.im, terminal).PbLoadParameters(account, 0);
+    const bool said = terminal.log.size() > logged;
+    // The kit speaks when it refuses or finds another account's values.
+    const bool wantSaid = r.want == PB_LOAD_REFUSED || r.want == PB_LOAD_OTHER_ACCOUNT;
+    if (got != r.want || said != wantSaid) {
+      std::printf("FAIL %d (%s): got %d, want %d; %s\n", n, r.what, got, r.want,
+                  said ? terminal.log.back().c_str() : "nothing said");
+      failures++;
+    } else {
+      std::printf("ok   %d (%s): %d%s%s\n", n, r.what, got, said ? ": " : "",
+                  said ? terminal.log.back().c_str() : "");
+    }
+  }
+  FreeLibrary(m.dll);
+  std::printf("kit-fetch: %s\n", failures ? "FAILED" : "all rows as expected");
+  return failures ? 4 : 0;
 }
 
 }  // namespace
@@ -288,22 +496,24 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, o)) {
     std::printf(
         "usage: pb_demo_host [--dll PATH] [--account A] [--unknown-account B] [--seconds N] "
-        "[--offline]\n");
+        "[--offline | --kit-fetch]\n");
     return 2;
   }
   if (o.offline) return Offline(o);
+  if (o.kitFetch) return KitFetch(o);
 
   std::printf("[1/4] Loading %s and resolving the kit's imports\n", o.dll.c_str());
   Loaded first;
   if (!Load(o, first)) return 3;
-  Kit kit(first.im);
+  Terminal terminal;  // shared by the programs of one terminal
+  Kit kit(first.im, terminal);
   std::printf("  before any fetch: func101 = %s (not loaded yet)\n", Fmt(kit.PbFunc101()).c_str());
 
   std::printf("[2/4] LoadParameters(\"%s\", 0)\n", o.account.c_str());
   DWORD t0 = GetTickCount();
   const int loaded = kit.PbLoadParameters(o.account, 0);
   const DWORD fetchMs = GetTickCount() - t0;
-  if (loaded != 1) {
+  if (loaded != PB_LOAD_OK) {
     std::printf("demo: error: the fetch failed: code %d, \"%s\" -- is the server up on the "
                 "address the DLL was built with?\n",
                 first.im.GetLastErrorCode(), kit.PbLastErrorDescription().c_str());
@@ -315,9 +525,18 @@ int main(int argc, char** argv) {
   std::printf("  func101 = %s\n  func102 = %s\n  func103 = %s\n", values[0].c_str(),
               values[1].c_str(), values[2].c_str());
   t0 = GetTickCount();
-  const int again = kit.PbLoadParameters("other", 7);
+  std::vector<mql4::uchar> other = Kit::PbText("other");
+  const int again = first.im.LoadParameters(other.data(), 7);
   std::printf("  a second LoadParameters(\"other\", 7) returns %d at once (%lu ms): a success is final\n",
               again, static_cast<unsigned long>(GetTickCount() - t0));
+  const int elsewhere = kit.PbLoadParameters(o.unknownAccount, 0);
+  std::printf("  so the kit's PbLoadParameters(\"%s\", 0) gives %d (PB_LOAD_OTHER_ACCOUNT): %s\n",
+              o.unknownAccount.c_str(), elsewhere,
+              terminal.log.empty() ? "(nothing said)" : terminal.log.back().c_str());
+  if (elsewhere != PB_LOAD_OTHER_ACCOUNT) {
+    Fail("another account's request was answered with this account's parameters");
+    return 6;
+  }
 
   std::printf("[3/4] Sample dialog (closes by itself after %d s)\n", o.seconds);
   DialogResult d;
@@ -337,7 +556,7 @@ int main(int argc, char** argv) {
   FreeLibrary(first.dll);
   Loaded second;
   if (!Load(o, second)) return 3;
-  Kit kit2(second.im);
+  Kit kit2(second.im, terminal);
   const int unknown = kit2.PbLoadParameters(o.unknownAccount, 0);
   const int code = second.im.GetLastErrorCode();
   const std::string description = kit2.PbLastErrorDescription();

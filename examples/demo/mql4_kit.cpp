@@ -1,6 +1,9 @@
 // The .mqh's wrappers in C++; see mql4_kit.h.
 #include "mql4_kit.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -8,6 +11,7 @@ namespace {
 constexpr unsigned kWmKeyDown = 0x0100;
 constexpr unsigned kWmKeyUp = 0x0101;
 constexpr unsigned kWmTimer = 0x0113;
+constexpr unsigned kWmLButtonDown = 0x0201;
 constexpr unsigned kWmLButtonUp = 0x0202;
 constexpr unsigned kWmQuit = 0x0012;
 constexpr int kVkReturn = 0x0D;
@@ -32,7 +36,7 @@ Fn Lookup(HMODULE module, const char* name) {
 
 bool ResolveImports(HMODULE dll, Mql4Imports& im, std::string& missing) {
   missing.clear();
-#define PB_RESOLVE(module, name, convention, argBytes)                     \
+#define PB_RESOLVE(module, name, convention, argBytes, result)             \
   im.name = Lookup<mql4::name>(ModuleFor(#module, dll), #name);            \
   if (!im.name) missing += std::string(missing.empty() ? "" : ", ") + #module ".dll!" #name;
   PB_MQL4_IMPORTS(PB_RESOLVE)
@@ -51,16 +55,70 @@ std::vector<mql4::uchar> Kit::PbText(const std::string& text) {
 
 std::string Kit::PbReadText(int address) const {
   if (address == 0) return "";
+  std::string text;
   const int length = im_.lstrlenA(address);
-  if (length <= 0) return "";
-  std::vector<mql4::uchar> bytes(static_cast<std::size_t>(length) + 1);
-  im_.lstrcpynA(bytes.data(), address, length + 1);
-  return std::string(bytes.begin(), bytes.begin() + length);  // CharArrayToString
+  if (length > 0) {
+    std::vector<mql4::uchar> bytes(static_cast<std::size_t>(length) + 1);
+    im_.lstrcpynA(bytes.data(), address, length + 1);
+    text.assign(bytes.begin(), bytes.begin() + length);  // CharArrayToString
+    std::fill(bytes.begin(), bytes.end(), 0);            // ArrayInitialize
+    (im_.RtlZeroMemory)(address, length);  // parenthesised: <windows.h> makes it a macro
+  }
+  if (im_.HeapFree(im_.GetProcessHeap(), 0, address)) freedBlocks_++;
+  return text;
+}
+
+bool Kit::PbAllowedHere(const char* what) const {
+  if (type_ != ProgramType::kIndicator) return true;
+  if (!told_)
+    Print(std::string("parambridge: ") + what +
+          " refused: indicators run on the terminal's interface thread");
+  told_ = true;
+  return false;
+}
+
+bool Kit::PbAccountIsValid(const std::string& account) {
+  if (account.empty() || account.size() > static_cast<std::size_t>(PB_ACCOUNT_MAX_DIGITS))
+    return false;
+  for (const char c : account)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+double Kit::PbParametersAccount() const {
+  const auto it = terminal_.globals.find(PB_GV_ACCOUNT);
+  return it == terminal_.globals.end() ? 0 : it->second;
+}
+
+bool Kit::PbLooksLoaded() const {
+  return PbFunc101() != -1.0 || PbFunc102() != -1.0 || PbFunc103() != -1.0;
 }
 
 int Kit::PbLoadParameters(const std::string& account, int accountType) const {
+  if (!PbAllowedHere("PbLoadParameters")) return PB_LOAD_REFUSED;
+  if (!PbAccountIsValid(account)) {
+    Print("parambridge: account \"" + account + "\" refused: 1 to 15 digits only");
+    return PB_LOAD_REFUSED;
+  }
+  const bool loadedBefore = PbLooksLoaded();
   std::vector<mql4::uchar> bytes = PbText(account);
-  return im_.LoadParameters(bytes.data(), accountType);
+  if (im_.LoadParameters(bytes.data(), accountType) != 1) return PB_LOAD_FAILED;
+  const double wanted = std::strtod(account.c_str(), nullptr);  // StringToDouble
+  if (!loadedBefore) {
+    terminal_.globals[PB_GV_ACCOUNT] = wanted;  // GlobalVariableTemp + Set
+    return PB_LOAD_OK;
+  }
+  const double holder = PbParametersAccount();
+  if (holder == wanted) return PB_LOAD_OK;
+  char whose[64];
+  if (holder == 0)
+    std::snprintf(whose, sizeof whose, "an account the kit did not record");
+  else
+    std::snprintf(whose, sizeof whose, "account %.0f", holder);
+  Print(std::string("parambridge: the DLL holds the parameters of ") + whose +
+        ", not of account " + account + "; they are not used. Restart the terminal to fetch "
+        "for account " + account + ".");
+  return PB_LOAD_OTHER_ACCOUNT;
 }
 
 std::string Kit::PbLastErrorDescription() const {
@@ -72,8 +130,11 @@ std::string Kit::PbLastErrorDescription() const {
 
 int Kit::PbMakeWindow(const std::string& title, int x, int y, int width, int height,
                       int placement) const {
+  if (!PbAllowedHere("PbMakeWindow")) return 0;
   std::vector<mql4::uchar> bytes = PbText(title);
-  return im_.UIMakeWindow(bytes.data(), x, y, width, height, placement, 0);
+  const int host = im_.UIMakeWindow(bytes.data(), x, y, width, height, placement, 0);
+  if (host != 0) openHost_ = host;
+  return host;
 }
 
 int Kit::PbAddLabel(const std::string& text, int x, int y, int height, int width) const {
@@ -122,33 +183,57 @@ bool Kit::PbDialogSetTimer(PbDialog& dialog, unsigned id, int seconds) const {
   return true;
 }
 
-int Kit::PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg) {
+namespace {
+int ButtonIndex(const PbDialog& dialog, int handle) {
+  for (int i = 0; i < dialog.buttons; i++)
+    if (handle != 0 && dialog.handle[i] == handle) return i;
+  return -1;
+}
+}  // namespace
+
+int Kit::PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg) const {
   if (msg.message == kWmTimer && dialog.timer != 0 &&
       static_cast<unsigned>(msg.wParam) == dialog.timer && msg.hwnd == dialog.host)
     return PB_DIALOG_TICK;
-  if (msg.message == kWmKeyDown && msg.wParam == kVkReturn) return PB_DIALOG_ENTER;
-  if (msg.message == kWmKeyDown && msg.wParam == kVkEscape) return PB_DIALOG_ESCAPE;
-  for (int i = 0; i < dialog.buttons; i++) {
-    if (msg.hwnd != dialog.handle[i]) continue;
-    if (msg.message == kWmKeyUp && msg.wParam == kVkSpace) {
-      dialog.button = msg.hwnd;
+  if (msg.message == kWmKeyDown && msg.wParam == kVkReturn) {
+    const int focus = im_.GetFocus();
+    if (ButtonIndex(dialog, focus) >= 0) {
+      dialog.button = focus;
       return PB_DIALOG_BUTTON;
     }
-    if (msg.message == kWmLButtonUp) {
-      int x = msg.lParam & 0xFFFF;
-      int y = (msg.lParam >> 16) & 0xFFFF;
-      if (x >= 0x8000) x -= 0x10000;
-      if (y >= 0x8000) y -= 0x10000;
-      if (x >= 0 && y >= 0 && x < dialog.width[i] && y < dialog.height[i]) {
-        dialog.button = msg.hwnd;
-        return PB_DIALOG_BUTTON;
-      }
+    return PB_DIALOG_ENTER;
+  }
+  if (msg.message == kWmKeyDown && msg.wParam == kVkEscape) return PB_DIALOG_ESCAPE;
+  const int i = ButtonIndex(dialog, msg.hwnd);
+  if (msg.message == kWmLButtonDown) {
+    dialog.pressed = i >= 0 ? msg.hwnd : 0;
+    return PB_DIALOG_NONE;
+  }
+  if (i < 0) {
+    if (msg.message == kWmLButtonUp) dialog.pressed = 0;
+    return PB_DIALOG_NONE;
+  }
+  if (msg.message == kWmKeyUp && msg.wParam == kVkSpace) {
+    dialog.button = msg.hwnd;
+    return PB_DIALOG_BUTTON;
+  }
+  if (msg.message == kWmLButtonUp) {
+    const bool pressedHere = dialog.pressed == msg.hwnd;
+    dialog.pressed = 0;
+    int x = msg.lParam & 0xFFFF;
+    int y = (msg.lParam >> 16) & 0xFFFF;
+    if (x >= 0x8000) x -= 0x10000;
+    if (y >= 0x8000) y -= 0x10000;
+    if (pressedHere && x >= 0 && y >= 0 && x < dialog.width[i] && y < dialog.height[i]) {
+      dialog.button = msg.hwnd;
+      return PB_DIALOG_BUTTON;
     }
   }
   return PB_DIALOG_NONE;
 }
 
 int Kit::PbRunDialog(PbDialog& dialog, DWORD deadlineTick) const {
+  if (!PbAllowedHere("PbRunDialog")) return PB_DIALOG_STOPPED;
   mql4::PbMsg msg = {};
   while (static_cast<LONG>(GetTickCount() - deadlineTick) < 0) {  // !IsStopped()
     if (im_.IsWindow(dialog.host) == 0) return PB_DIALOG_CLOSED;
@@ -168,6 +253,15 @@ int Kit::PbRunDialog(PbDialog& dialog, DWORD deadlineTick) const {
 
 void Kit::PbFinish() const {
   im_.UIFinish();
+  openHost_ = 0;
   mql4::PbMsg msg = {};
   im_.PeekMessageA(&msg, 0, kWmQuit, kWmQuit, kPmRemove);
+}
+
+bool Kit::PbDialogClose() const {
+  if (openHost_ == 0) return false;
+  const bool open = im_.IsWindow(openHost_) != 0;
+  if (open) PbFinish();
+  openHost_ = 0;
+  return open;
 }

@@ -1,24 +1,28 @@
 // The MQL4 kit's imports and wrappers, written again in C++ so that a
 // Windows program can play the part of an expert advisor: every export is
-// reached through LoadLibrary and GetProcAddress and called through a
-// function pointer type whose arguments are what parambridge.mqh declares
-// (uchar arrays for text, int handles and words, bools in 4-byte slots, a
-// null callback). The Pb... functions follow the .mqh's wrappers line for
-// line. The types are checked against mql4_imports.h at compile time.
+// reached through LoadLibrary and GetProcAddress and called with the
+// arguments that parambridge.mqh declares (uchar arrays for text, int
+// handles and words, flags as int 0 or 1, a null callback). The cdecl
+// exports are called as a terminal calls them (terminal_call.h), the
+// stdcall ones through stdcall pointers. The Pb... functions follow the
+// .mqh's wrappers line for line. The types are checked against
+// mql4_imports.h at compile time.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "mql4_imports.h"
+#include "terminal_call.h"
 
 namespace mql4 {
 
 using uchar = unsigned char;
-using mbool = int;  // an MQL4 bool argument: a 4-byte slot, low byte tested
 
 struct PbMsg {  // the .mqh's struct PbMsg
   int hwnd;
@@ -39,14 +43,13 @@ using LoadParameters = int(__stdcall*)(uchar* account, int accountType);
 using GetLastErrorDescription = void(__stdcall*)(uchar* buffer);
 using UIMakeWindow = int(__cdecl*)(uchar* title, int x, int y, int width, int height,
                                    int placement, int callback);
-using UIRun = int(__cdecl*)();
 using UIFinish = int(__cdecl*)();
 using UIAddTimer = unsigned(__cdecl*)(unsigned id, int seconds);
 using UIKillTimer = int(__cdecl*)(unsigned id);
 using UIAddButton = int(__cdecl*)(uchar* text, int x, int y, int height, int width);
 using UIAddTextBox = int(__cdecl*)(uchar* text, int x, int y, int height, int width,
-                                   mbool password, mbool focus);
-using UIAddCheckbox = int(__cdecl*)(mbool checked, uchar* text, int x, int y, int height,
+                                   int password, int focus);
+using UIAddCheckbox = int(__cdecl*)(int checked, uchar* text, int x, int y, int height,
                                     int width);
 using UIAddLabel = int(__cdecl*)(uchar* text, int x, int y, int height, int width);
 using UIHide = int(__cdecl*)(int handle);
@@ -56,6 +59,9 @@ using UIGetText = int(__cdecl*)(int handle);
 // #import "kernel32.dll"
 using lstrlenA = int(__stdcall*)(int text);
 using lstrcpynA = int(__stdcall*)(uchar* buffer, int text, int bufferLength);
+using GetProcessHeap = int(__stdcall*)();
+using HeapFree = int(__stdcall*)(int heap, int flags, int block);
+using RtlZeroMemory = void(__stdcall*)(int address, int length);
 // #import "user32.dll"
 using PeekMessageA = int(__stdcall*)(PbMsg* msg, int hwnd, unsigned first, unsigned last,
                                      unsigned remove);
@@ -63,6 +69,7 @@ using IsDialogMessageA = int(__stdcall*)(int hwnd, PbMsg* msg);
 using TranslateMessage = int(__stdcall*)(PbMsg* msg);
 using DispatchMessageA = int(__stdcall*)(PbMsg* msg);
 using IsWindow = int(__stdcall*)(int hwnd);
+using GetFocus = int(__stdcall*)();
 
 }  // namespace mql4
 
@@ -74,6 +81,19 @@ using GetLastErrorCode = int(__stdcall*)();
 namespace kitcheck {
 
 enum class Conv { kcdecl, kstdcall };
+enum class Result { kint, kdouble, kvoid };
+
+template <typename R>
+constexpr Result ResultOf() {
+  if constexpr (std::is_same_v<R, double>) {
+    return Result::kdouble;
+  } else if constexpr (std::is_void_v<R>) {
+    return Result::kvoid;
+  } else {
+    static_assert(std::is_integral_v<R> && sizeof(R) == 4, "a result is int-sized, double or void");
+    return Result::kint;
+  }
+}
 
 template <typename... A>
 constexpr int SlotBytes() {
@@ -86,18 +106,27 @@ template <typename R, typename... A>
 struct Sig<R(__cdecl*)(A...)> {
   static constexpr Conv conv = Conv::kcdecl;
   static constexpr int bytes = SlotBytes<A...>();
+  static constexpr Result result = ResultOf<R>();
 };
 template <typename R, typename... A>
 struct Sig<R(__stdcall*)(A...)> {
   static constexpr Conv conv = Conv::kstdcall;
   static constexpr int bytes = SlotBytes<A...>();
+  static constexpr Result result = ResultOf<R>();
 };
 
-#define PB_CHECK_ROW(module, name, convention, argBytes)                              \
+// How the kit holds an import: a cdecl one behind the terminal's way of
+// calling, a stdcall one as a plain pointer.
+template <typename F>
+using Held = std::conditional_t<Sig<F>::conv == Conv::kcdecl, TerminalImport<F>, F>;
+
+#define PB_CHECK_ROW(module, name, convention, argBytes, returns)                     \
   static_assert(kitcheck::Sig<mql4::name>::bytes == (argBytes),                      \
                 #name ": argument bytes differ from mql4_imports.h");                \
   static_assert(kitcheck::Sig<mql4::name>::conv == kitcheck::Conv::k##convention,    \
-                #name ": calling convention differs from mql4_imports.h");
+                #name ": calling convention differs from mql4_imports.h");           \
+  static_assert(kitcheck::Sig<mql4::name>::result == kitcheck::Result::k##returns,   \
+                #name ": result differs from mql4_imports.h");
 PB_MQL4_IMPORTS(PB_CHECK_ROW)
 #undef PB_CHECK_ROW
 
@@ -114,7 +143,7 @@ PB_CHECK_HOST_ROW("_GetLastErrorCode@0", GetLastErrorCode, stdcall, 0, "")
 
 // Every import of the .mqh, resolved by name as the terminal resolves them.
 struct Mql4Imports {
-#define PB_FIELD(module, name, convention, argBytes) mql4::name name = nullptr;
+#define PB_FIELD(module, name, convention, argBytes, result) kitcheck::Held<mql4::name> name{};
   PB_MQL4_IMPORTS(PB_FIELD)
 #undef PB_FIELD
   host::GetLastErrorCode GetLastErrorCode = nullptr;  // "_GetLastErrorCode@0"
@@ -134,6 +163,23 @@ constexpr int PB_DIALOG_ESCAPE = 3;
 constexpr int PB_DIALOG_TICK = 4;
 constexpr int PB_DIALOG_NONE = -100;
 constexpr int PB_MAX_BUTTONS = 8;
+constexpr int PB_LOAD_REFUSED = -1;
+constexpr int PB_LOAD_FAILED = 0;
+constexpr int PB_LOAD_OK = 1;
+constexpr int PB_LOAD_OTHER_ACCOUNT = 2;
+constexpr int PB_ACCOUNT_MAX_DIGITS = 15;
+constexpr char PB_GV_ACCOUNT[] = "parambridge.account";
+
+// MQLInfoInteger(MQL_PROGRAM_TYPE)
+enum class ProgramType { kScript, kExpert, kIndicator };
+
+// What the .mqh reaches through the terminal rather than a DLL: its global
+// variables (shared by every program of one terminal) and, per program,
+// MQL_PROGRAM_TYPE and the Print/Alert lines.
+struct Terminal {
+  std::map<std::string, double> globals;
+  std::vector<std::string> log;
+};
 
 struct PbDialog {
   int host = 0;
@@ -142,6 +188,7 @@ struct PbDialog {
   int handle[PB_MAX_BUTTONS] = {};
   int width[PB_MAX_BUTTONS] = {};
   int height[PB_MAX_BUTTONS] = {};
+  int pressed = 0;  // the button the left mouse button went down on, or 0
   int button = 0;
 };
 
@@ -149,10 +196,14 @@ struct PbDialog {
 // terminal becomes a deadline.
 class Kit {
  public:
-  explicit Kit(const Mql4Imports& im) : im_(im) {}
+  Kit(const Mql4Imports& im, Terminal& terminal, ProgramType type = ProgramType::kExpert)
+      : im_(im), terminal_(terminal), type_(type) {}
 
   static std::vector<mql4::uchar> PbText(const std::string& text);
   std::string PbReadText(int address) const;
+  bool PbAllowedHere(const char* what) const;
+  static bool PbAccountIsValid(const std::string& account);
+  double PbParametersAccount() const;
 
   int PbLoadParameters(const std::string& account, int accountType) const;
   double PbFunc101() const { return im_.func101(0, 0); }
@@ -175,11 +226,22 @@ class Kit {
   int PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int y, int height,
                         int width) const;
   bool PbDialogSetTimer(PbDialog& dialog, unsigned id, int seconds) const;
-  static int PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg);
+  int PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg) const;
   int PbRunDialog(PbDialog& dialog, DWORD deadlineTick) const;
   void PbFinish() const;
+  bool PbDialogClose() const;
   const Mql4Imports& im() const { return im_; }
+  // Blocks that PbReadText gave back to the process heap.
+  int freedBlocks() const { return freedBlocks_; }
 
  private:
+  void Print(const std::string& line) const { terminal_.log.push_back(line); }
+  bool PbLooksLoaded() const;
+
   const Mql4Imports& im_;
+  Terminal& terminal_;
+  ProgramType type_;
+  mutable int openHost_ = 0;  // the .mqh's PbOpenHost
+  mutable int freedBlocks_ = 0;
+  mutable bool told_ = false;  // the .mqh's static local in PbAllowedHere
 };

@@ -8,28 +8,20 @@
 
 #include <parambridge.mqh>
 
-input int AccountType   = 0;   // account type sent to the server (its meaning is the server's)
-input int RetrySeconds  = 60;  // how often to try again after a failed fetch
+input int AccountType     = 0;    // account type sent to the server (its meaning is the server's)
+input int FirstRetry      = 15;   // seconds before the first retry after a failed fetch
+input int LongestRetry    = 600;  // the wait doubles after each failure up to this many seconds
 
-bool g_loaded = false;
+// Where this expert stands. Nothing here fetches from OnInit or OnTick:
+// LoadParameters blocks until the server answers, so only OnTimer calls it.
+#define STATE_WAITING  0   // not fetched yet (or the last fetch failed)
+#define STATE_LOADED   1   // the DLL holds this account's parameters
+#define STATE_OTHER    2   // the DLL holds another account's parameters: never trade on them
+#define STATE_REFUSED  3   // the kit refused (see the Experts log)
 
-// One fetch. Blocks this expert's thread until the server has answered
-// (an expert advisor has a thread of its own; never do this in an indicator).
-bool Fetch()
-  {
-   string account = IntegerToString(AccountNumber());
-   if(PbLoadParameters(account, AccountType) == 1)
-     {
-      PrintFormat("parambridge: parameters loaded for account %s: func101=%.8g func102=%.8g func103=%.8g",
-                  account, PbFunc101(), PbFunc102(), PbFunc103());
-      return(true);
-     }
-   // The numeric code (_GetLastErrorCode@0) cannot be imported by MQL4;
-   // the description says what went wrong.
-   PrintFormat("parambridge: fetch for account %s failed: %s (next try in %d s)",
-               account, PbLastErrorDescription(), RetrySeconds);
-   return(false);
-  }
+int      g_state = STATE_WAITING;
+int      g_wait = 0;          // seconds to the next try after a failure
+datetime g_nextTry = 0;       // no fetch before this time
 
 int OnInit()
   {
@@ -38,34 +30,88 @@ int OnInit()
       Alert("ParamBridgeSample needs \"Allow DLL imports\".");
       return(INIT_FAILED);
      }
-   g_loaded = Fetch();
-   if(!g_loaded)
-      EventSetTimer(RetrySeconds < 5 ? 5 : RetrySeconds);
+   // Also after an account change (the terminal initialises the expert
+   // again): start over, the first OnTimer decides.
+   g_state = STATE_WAITING;
+   g_wait = 0;
+   g_nextTry = 0;
+   // A one-second timer: it only looks whether a fetch is due, so OnInit
+   // returns at once.
+   if(!EventSetTimer(1))
+     {
+      Print("parambridge: no timer for this expert: ", GetLastError());
+      return(INIT_FAILED);
+     }
    return(INIT_SUCCEEDED);
   }
 
 void OnDeinit(const int reason)
   {
    EventKillTimer();
+   PbDialogClose();   // nothing to do here: this expert makes no window
    Comment("");
   }
 
-// Until a fetch succeeds; once it has, the DLL answers every later call
-// with 1 at once and the values stay for as long as the terminal runs.
+// One fetch, when it is due and the terminal is logged in. Blocks this
+// expert's thread until the server has answered.
 void OnTimer()
   {
-   if(g_loaded)
+   if(g_state != STATE_WAITING || TimeLocal() < g_nextTry)
       return;
-   g_loaded = Fetch();
-   if(g_loaded)
+   // Right after start the terminal may not be connected or logged in yet.
+   if(!IsConnected() || AccountNumber() == 0)
+      return;
+   string account = IntegerToString(AccountNumber());
+   int result = PbLoadParameters(account, AccountType);
+   if(result == PB_LOAD_OK)
+     {
+      g_state = STATE_LOADED;
       EventKillTimer();
+      PrintFormat("parambridge: parameters loaded for account %s: func101=%.8g func102=%.8g func103=%.8g",
+                  account, PbFunc101(), PbFunc102(), PbFunc103());
+      return;
+     }
+   if(result == PB_LOAD_OTHER_ACCOUNT || result == PB_LOAD_REFUSED)
+     {
+      // PbLoadParameters has said why (Alert or Print); trying again
+      // cannot help.
+      g_state = result == PB_LOAD_OTHER_ACCOUNT ? STATE_OTHER : STATE_REFUSED;
+      EventKillTimer();
+      return;
+     }
+   // A failure: try again later, waiting twice as long each time. The
+   // numeric code (_GetLastErrorCode@0) cannot be imported by MQL4; the
+   // description says what went wrong.
+   int first = FirstRetry < 5 ? 5 : FirstRetry;
+   int longest = LongestRetry < first ? first : LongestRetry;
+   g_wait = g_wait == 0 ? first : (int)MathMin(g_wait * 2, longest);
+   g_nextTry = TimeLocal() + g_wait;
+   PrintFormat("parambridge: fetch for account %s failed: %s (next try in %d s)",
+               account, PbLastErrorDescription(), g_wait);
   }
 
 void OnTick()
   {
-   if(!g_loaded)
+   if(g_state == STATE_OTHER)
      {
-      Comment("parambridge: waiting for parameters: ", PbLastErrorDescription());
+      Comment("parambridge: the DLL holds another account's parameters; restart the terminal. Not trading.");
+      return;
+     }
+   if(g_state != STATE_LOADED)
+     {
+      Comment("parambridge: waiting for parameters");
+      return;
+     }
+   // The terminal initialises the expert again after an account change,
+   // but check anyway: the values belong to the account they were
+   // fetched for.
+   if(PbParametersAccount() != (double)AccountNumber())
+     {
+      g_state = STATE_OTHER;
+      string line = StringFormat("parambridge: the parameters belong to account %.0f, not to account %d; not trading.",
+                                 PbParametersAccount(), AccountNumber());
+      Print(line);
+      Alert(line);
       return;
      }
    // The getters read the DLL's store: cheap enough for every tick.

@@ -8,16 +8,62 @@
 // into <data folder>\MQL4\Include, and tick "Allow DLL imports" (Tools >
 // Options > Expert Advisors, and on the program's Common tab).
 //
+// RULES FOR A PROGRAM THAT USES THIS FILE
+//   1. Never fetch from OnInit, OnTick or OnDeinit. LoadParameters blocks
+//      its thread until the server has answered (up to the transport's
+//      15-minute time-outs per phase) and nothing interrupts it. Right
+//      after start AccountNumber() can still be 0 (not logged in yet), and
+//      the terminal gives OnDeinit 2.5 s before it ends the program by
+//      force. Fetch from OnTimer (EventSetTimer in OnInit) once
+//      IsConnected() is true and AccountNumber() is not 0, and try a failed
+//      fetch again later, waiting longer each time. If the program is
+//      removed while a fetch is under way, the terminal may end its thread
+//      by force; what the DLL is left holding then is not known (nobody
+//      could try it where this kit was made). Experts/ParamBridgeSample.mq4
+//      shows the pattern.
+//   2. Expert advisors and scripts only. An indicator runs on the
+//      terminal's interface thread: a fetch there freezes the whole
+//      terminal, and a dialog loop there spins without ever seeing input.
+//      PbLoadParameters, PbMakeWindow and PbRunDialog refuse in an
+//      indicator and say so once with Print. An indicator that an expert
+//      advisor reaches through iCustom runs on that expert's thread, but it
+//      is still an indicator to MQLInfoInteger(MQL_PROGRAM_TYPE), so it is
+//      refused too: fetch in the expert itself and pass the values to the
+//      indicator as inputs.
+//   3. One account per terminal session. After a success the DLL keeps its
+//      parameters until it is unloaded, whatever account is logged in
+//      later, and answers every later LoadParameters with 1 at once. The
+//      wrappers therefore remember in the temporary terminal global
+//      variable "parambridge.account" which account the parameters were
+//      fetched for, and PbLoadParameters returns PB_LOAD_OTHER_ACCOUNT (with
+//      an Alert and a Print) instead of PB_LOAD_OK when asked for another
+//      one. Do not trade on the values then: restart the terminal to fetch
+//      for the new account.
+//   4. Finish every window before leaving the handler that made it. The
+//      window belongs to the thread that made it and only PbRunDialog reads
+//      its messages: left open between handlers it stops answering. Call
+//      PbDialogClose() in OnDeinit as a last resort (a program stopped in
+//      the middle of a dialog).
+//
 // WHAT CROSSES THE BOUNDARY
 //   * MQL4 strings are UTF-16; the DLL takes and returns 8-bit text. Every
 //     text argument is therefore a uchar array filled by StringToCharArray
 //     (which appends the terminating NUL), and the Pb... wrappers below do
 //     that for you. Characters outside the system code page arrive as '?'.
-//   * Window handles are plain ints. bool arguments take a 4-byte slot of
-//     which the DLL tests the low byte.
+//   * The account goes into the request body as it is, unescaped:
+//     PbLoadParameters accepts only 1 to 15 digits (PbAccountIsValid).
+//   * The server's description text (statuses above 100) is bytes passed
+//     through unchanged; the kit decodes them with CP_ACP, the system code
+//     page. A server that sends another encoding shows garbled text.
+//   * Window handles are plain ints. The flags of UIAddTextBox and
+//     UIAddCheckbox are declared int (pass 0 or 1): the DLL tests the low
+//     byte of a 4-byte slot, and how MQL4 widens a 1-byte bool into that
+//     slot is not documented.
 //   * func101 to func103 remove 8, 16 and 16 bytes of arguments that they
 //     never read: they are declared with two and four int words and the
-//     wrappers pass zeros. Do not "tidy" these declarations.
+//     wrappers pass zeros. They return a double (in the x87 register ST(0));
+//     declared anything else, every call would leave a value on the x87
+//     stack. Do not "tidy" these declarations.
 //   * Calling conventions. MQL4's documentation asks imported DLL functions
 //     to use __stdcall (the callee removes its arguments). The parameter
 //     service's exports do. The toolkit's exports (UI...) are cdecl, a fixed
@@ -31,11 +77,13 @@
 //     returning int. Pure MQL4 cannot read memory at an address; PbGetText
 //     copies the text out with lstrlenA and lstrcpynA from kernel32.dll,
 //     which every Windows process has loaded (same "Allow DLL imports"
-//     permission, no extra file). The DLL never frees that text: each call
-//     keeps up to 255 bytes until the terminal exits, so read a control once,
-//     after the dialog, not on every tick.
+//     permission, no extra file). Each call gives a new block from the
+//     process heap (GetProcessHeap()) that the DLL never frees, so
+//     PbReadText zeroes it (RtlZeroMemory) and frees it (HeapFree) once it
+//     has copied the text: a password read back does not stay in the heap.
+//     The copy in your MQL4 string is the terminal's to keep.
 //
-// WHAT MQL4 CANNOT IMPORT
+// WHAT MQL4 CANNOT (OR MUST NOT) IMPORT
 //   * _GetLastErrorCode@0: the export's name carries '@', which is not
 //     allowed in an MQL4 identifier, and #import has no clause that gives
 //     an import another name; the terminal looks the export up by the
@@ -47,35 +95,34 @@
 //     text for its statuses above 100 (possibly empty).
 //   * GetParameter: takes a C++ std::string object by value. Read the
 //     served values through func101 to func103.
+//   * UIRun: MQL4 cannot hand the DLL a callback, and without one UIRun
+//     returns only when the window is destroyed. Nothing in MQL4 runs while
+//     it waits, so IsStopped() cannot end it and the terminal would end the
+//     program by force. It is not imported here; C++ callers use it.
 //   * _DllMain@12, _DllWndProc@16, _TimerProc@16: for the loader and the
 //     window manager, not for callers.
 //
 // THE WINDOW TOOLKIT FROM MQL4
 //   MQL4 cannot hand a function to a DLL, so UIMakeWindow's callback is
-//   declared int and always 0. With no callback:
-//   * UIRun returns only when the window is destroyed (or a quit message
-//     arrives). The window has no close box; nothing in MQL4 code runs while
-//     UIRun waits. Do not call UIRun from MQL4.
-//   * Button clicks (WM_COMMAND) reach no MQL4 code; timer ticks started with
-//     UIAddTimer reach no MQL4 code through the DLL either.
-//   What does work: PbRunDialog below runs the message loop in MQL4 itself
-//   with user32.dll's PeekMessageA / IsDialogMessageA / TranslateMessage /
-//   DispatchMessageA. It looks at each message before it is dispatched, so
-//   it sees a mouse release on a button, Enter, Escape, and WM_TIMER ticks
-//   of a UIAddTimer timer, and returns to your code for each of them.
-//   Run it only in an expert advisor or a script (they have threads of their
-//   own), never in an indicator: it blocks its thread while the window is up.
+//   declared int and always 0. With no callback button clicks (WM_COMMAND)
+//   and timer ticks started with UIAddTimer reach no MQL4 code through the
+//   DLL. What does work: PbRunDialog below runs the message loop in MQL4
+//   itself with user32.dll's PeekMessageA / IsDialogMessageA /
+//   TranslateMessage / DispatchMessageA. It looks at each message before it
+//   is dispatched and returns to your code for:
+//   * a click: the left button pressed and released on the same button;
+//     a press dragged off the button, or released over another one, is none;
+//   * Space released on a button;
+//   * Enter: when a button has the keyboard focus (GetFocus) it counts as a
+//     click on that button, otherwise as PB_DIALOG_ENTER;
+//   * Escape, and the ticks of the dialog's own UIAddTimer timer.
 //
-// THREADS AND BLOCKING
-//   LoadParameters blocks the calling thread until the server has answered,
-//   up to the transport's 15-minute time-outs. Call it from an expert
-//   advisor or a script, never from an indicator (indicators run on the
-//   terminal's interface thread). One caller at a time per terminal
-//   process: the DLL takes no locks.
+// THREADS
+//   One caller at a time per terminal process: the DLL takes no locks.
 //
-// The terminal's own WinUser32.mqh declares some of the same user32
-// functions. If you include both and the compiler objects, delete the
-// duplicate lines from one of them.
+// The user32 and kernel32 functions below are declared in this file only.
+// If another header of yours declares one of them too and the compiler
+// objects, keep one of the two declarations.
 
 #ifndef PARAMBRIDGE_MQH
 #define PARAMBRIDGE_MQH
@@ -102,13 +149,12 @@ struct PbMsg
    // Window toolkit (cdecl). Sizes are in pixels; the creators take the
    // height BEFORE the width, UIMakeWindow the width before the height.
    int    UIMakeWindow(uchar &title[], int x, int y, int width, int height, int placement, int callback);
-   int    UIRun();
    int    UIFinish();
    uint   UIAddTimer(uint id, int seconds);
    int    UIKillTimer(uint id);
    int    UIAddButton(uchar &text[], int x, int y, int height, int width);
-   int    UIAddTextBox(uchar &text[], int x, int y, int height, int width, bool password, bool focus);
-   int    UIAddCheckbox(bool checked, uchar &text[], int x, int y, int height, int width);
+   int    UIAddTextBox(uchar &text[], int x, int y, int height, int width, int password, int focus);
+   int    UIAddCheckbox(int checked, uchar &text[], int x, int y, int height, int width);
    int    UIAddLabel(uchar &text[], int x, int y, int height, int width);
    int    UIHide(int handle);
    int    UIGetChecked(int handle);
@@ -119,6 +165,9 @@ struct PbMsg
 #import "kernel32.dll"
    int    lstrlenA(int text);
    int    lstrcpynA(uchar &buffer[], int text, int bufferLength);
+   int    GetProcessHeap();
+   int    HeapFree(int heap, int flags, int block);
+   void   RtlZeroMemory(int address, int length);
 #import
 
 #import "user32.dll"
@@ -127,6 +176,7 @@ struct PbMsg
    int    TranslateMessage(PbMsg &msg);
    int    DispatchMessageA(PbMsg &msg);
    int    IsWindow(int hwnd);
+   int    GetFocus();
 #import
 
 //--- placement argument of UIMakeWindow
@@ -142,9 +192,19 @@ struct PbMsg
 #define PB_DIALOG_TICK         4  // the dialog's timer ticked
 #define PB_DIALOG_NONE      -100  // (internal) nothing to report
 
+//--- results of PbLoadParameters
+#define PB_LOAD_REFUSED       -1  // not asked: an indicator, or the account is not 1 to 15 digits
+#define PB_LOAD_FAILED         0  // the fetch failed: see PbLastErrorDescription()
+#define PB_LOAD_OK             1  // loaded, for this account
+#define PB_LOAD_OTHER_ACCOUNT  2  // the DLL holds another account's parameters: do not use them
+
+#define PB_ACCOUNT_MAX_DIGITS 15  // a global variable holds it exactly (a double)
+#define PB_GV_ACCOUNT "parambridge.account"
+
 #define PB_WM_KEYDOWN     0x0100
 #define PB_WM_KEYUP       0x0101
 #define PB_WM_TIMER       0x0113
+#define PB_WM_LBUTTONDOWN 0x0201
 #define PB_WM_LBUTTONUP   0x0202
 #define PB_WM_QUIT        0x0012
 #define PB_VK_RETURN      0x0D
@@ -163,37 +223,124 @@ void PbText(const string text, uchar &bytes[])
    StringToCharArray(text, bytes, 0, WHOLE_ARRAY, CP_ACP);
   }
 
-// Reads the text behind an address that the DLL returned (0 gives "").
+// Reads the text behind an address that UIGetText returned (0 gives ""),
+// then zeroes and frees the block: it came from the process heap.
 string PbReadText(const int address)
   {
    if(address == 0)
       return("");
+   string text = "";
    int length = lstrlenA(address);
-   if(length <= 0)
-      return("");
-   uchar bytes[];
-   ArrayResize(bytes, length + 1);
-   lstrcpynA(bytes, address, length + 1);
-   return(CharArrayToString(bytes, 0, length, CP_ACP));
+   if(length > 0)
+     {
+      uchar bytes[];
+      ArrayResize(bytes, length + 1);
+      lstrcpynA(bytes, address, length + 1);
+      text = CharArrayToString(bytes, 0, length, CP_ACP);
+      ArrayInitialize(bytes, 0);
+      RtlZeroMemory(address, length);
+     }
+   HeapFree(GetProcessHeap(), 0, address);
+   return(text);
+  }
+
+//+------------------------------------------------------------------+
+//| Where the kit may run                                            |
+//+------------------------------------------------------------------+
+// False (with one Print per program) in an indicator: it runs on the
+// terminal's interface thread, where a fetch or a dialog loop freezes the
+// terminal. See rule 2 at the top of this file.
+bool PbAllowedHere(const string what)
+  {
+   if(MQLInfoInteger(MQL_PROGRAM_TYPE) != PROGRAM_INDICATOR)
+      return(true);
+   static bool told = false;
+   if(!told)
+      Print("parambridge: ", what, " refused: indicators run on the terminal's interface thread",
+            " (through iCustom: on the caller's thread, still as an indicator);",
+            " call it from an expert advisor or a script");
+   told = true;
+   return(false);
   }
 
 //+------------------------------------------------------------------+
 //| Parameter service                                                |
 //+------------------------------------------------------------------+
-// 1 when the parameters are loaded (now, or by an earlier call), 0 on
-// failure. Blocks until the server answers. After a success every later
-// call returns 1 at once, whatever the arguments.
-int PbLoadParameters(const string account, const int accountType)
-  {
-   uchar bytes[];
-   PbText(account, bytes);
-   return(LoadParameters(bytes, accountType));
-  }
-
 // -1.0 until a fetch has succeeded.
 double PbFunc101() { return(func101(0, 0)); }
 double PbFunc102() { return(func102(0, 0, 0, 0)); }
 double PbFunc103() { return(func103(0, 0, 0, 0)); }
+
+// 1 to PB_ACCOUNT_MAX_DIGITS digits 0-9, nothing else: the account goes
+// into the request body unescaped.
+bool PbAccountIsValid(const string account)
+  {
+   int n = StringLen(account);
+   if(n < 1 || n > PB_ACCOUNT_MAX_DIGITS)
+      return(false);
+   for(int i = 0; i < n; i++)
+     {
+      ushort c = StringGetCharacter(account, i);
+      if(c < '0' || c > '9')
+         return(false);
+     }
+   return(true);
+  }
+
+// The account the DLL's parameters were fetched for in this terminal
+// session, or 0 when the kit has not recorded one.
+double PbParametersAccount()
+  {
+   if(!GlobalVariableCheck(PB_GV_ACCOUNT))
+      return(0);
+   return(GlobalVariableGet(PB_GV_ACCOUNT));
+  }
+
+// Whether the DLL answers from its store. The getters give -1.0 until a
+// fetch has succeeded, so a value other than -1.0 proves a success; a
+// server that serves -1.0 for all three is taken for "not loaded".
+bool PbLooksLoaded()
+  {
+   return(PbFunc101() != -1.0 || PbFunc102() != -1.0 || PbFunc103() != -1.0);
+  }
+
+// One of PB_LOAD_...: PB_LOAD_OK when the DLL holds the parameters of
+// `account` (fetched now, or earlier in this terminal session). Blocks
+// until the server answers. When the DLL already holds another account's
+// parameters it fetches nothing and gives PB_LOAD_OTHER_ACCOUNT, with an
+// Alert and a Print.
+int PbLoadParameters(const string account, const int accountType)
+  {
+   if(!PbAllowedHere("PbLoadParameters"))
+      return(PB_LOAD_REFUSED);
+   if(!PbAccountIsValid(account))
+     {
+      Print("parambridge: account \"", account, "\" refused: 1 to ",
+            PB_ACCOUNT_MAX_DIGITS, " digits only");
+      return(PB_LOAD_REFUSED);
+     }
+   bool loadedBefore = PbLooksLoaded();
+   uchar bytes[];
+   PbText(account, bytes);
+   if(LoadParameters(bytes, accountType) != 1)
+      return(PB_LOAD_FAILED);
+   double wanted = StringToDouble(account);
+   if(!loadedBefore)
+     {
+      GlobalVariableTemp(PB_GV_ACCOUNT);
+      GlobalVariableSet(PB_GV_ACCOUNT, wanted);
+      return(PB_LOAD_OK);
+     }
+   double holder = PbParametersAccount();
+   if(holder == wanted)
+      return(PB_LOAD_OK);
+   string whose = holder == 0 ? "an account the kit did not record" : "account " + DoubleToString(holder, 0);
+   string line = "parambridge: the DLL holds the parameters of " + whose + ", not of account " + account +
+                 "; they are not used. Restart the terminal to fetch for account " + account + ".";
+   Print(line);
+   Alert(line);
+   return(PB_LOAD_OTHER_ACCOUNT);
+  }
 
 // Why the last fetch failed (at most 255 characters).
 string PbLastErrorDescription()
@@ -207,11 +354,20 @@ string PbLastErrorDescription()
 //+------------------------------------------------------------------+
 //| Window toolkit                                                   |
 //+------------------------------------------------------------------+
+// The window this program made and has not finished (0: none).
+int PbOpenHost = 0;
+
+// 0 in an indicator (PbAllowedHere).
 int PbMakeWindow(const string title, const int x, const int y, const int width, const int height, const int placement)
   {
+   if(!PbAllowedHere("PbMakeWindow"))
+      return(0);
    uchar bytes[];
    PbText(title, bytes);
-   return(UIMakeWindow(bytes, x, y, width, height, placement, 0));
+   int host = UIMakeWindow(bytes, x, y, width, height, placement, 0);
+   if(host != 0)
+      PbOpenHost = host;
+   return(host);
   }
 
 int PbAddLabel(const string text, const int x, const int y, const int height, const int width)
@@ -225,14 +381,14 @@ int PbAddTextBox(const string text, const int x, const int y, const int height, 
   {
    uchar bytes[];
    PbText(text, bytes);
-   return(UIAddTextBox(bytes, x, y, height, width, password, focus));
+   return(UIAddTextBox(bytes, x, y, height, width, password ? 1 : 0, focus ? 1 : 0));
   }
 
 int PbAddCheckbox(const bool checked, const string text, const int x, const int y, const int height, const int width)
   {
    uchar bytes[];
    PbText(text, bytes);
-   return(UIAddCheckbox(checked, bytes, x, y, height, width));
+   return(UIAddCheckbox(checked ? 1 : 0, bytes, x, y, height, width));
   }
 
 // An empty text changes nothing (the control keeps its text) and gives 0.
@@ -243,7 +399,8 @@ int PbSetText(const int handle, const string text)
    return(UISetText(handle, bytes));
   }
 
-// The control's (or window's) text, at most 254 characters.
+// The control's (or window's) text, at most 254 characters. The DLL's
+// copy is zeroed and freed (PbReadText).
 string PbGetText(const int handle) { return(PbReadText(UIGetText(handle))); }
 
 bool PbIsChecked(const int handle) { return(UIGetChecked(handle) == 1); }
@@ -258,6 +415,7 @@ struct PbDialog
    int               handle[PB_MAX_BUTTONS];
    int               width[PB_MAX_BUTTONS];
    int               height[PB_MAX_BUTTONS];
+   int               pressed;      // the button the left mouse button went down on, or 0
    int               button;       // after PB_DIALOG_BUTTON: the handle clicked
   };
 
@@ -266,6 +424,7 @@ void PbDialogInit(PbDialog &dialog, const int host)
    dialog.host = host;
    dialog.timer = 0;
    dialog.buttons = 0;
+   dialog.pressed = 0;
    dialog.button = 0;
   }
 
@@ -294,36 +453,65 @@ bool PbDialogSetTimer(PbDialog &dialog, const uint id, const int seconds)
    return(true);
   }
 
+// The index of a dialog button's handle, or -1.
+int PbDialogButtonIndex(const PbDialog &dialog, const int handle)
+  {
+   for(int i = 0; i < dialog.buttons; i++)
+      if(handle != 0 && dialog.handle[i] == handle)
+         return(i);
+   return(-1);
+  }
+
 // What one message means to the dialog, looked at before it is dispatched.
 int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
   {
    if(msg.message == PB_WM_TIMER && dialog.timer != 0 && (uint)msg.wParam == dialog.timer && msg.hwnd == dialog.host)
       return(PB_DIALOG_TICK);
    if(msg.message == PB_WM_KEYDOWN && msg.wParam == PB_VK_RETURN)
+     {
+      // Enter acts on the button that has the focus, else it is Enter.
+      int focus = GetFocus();
+      if(PbDialogButtonIndex(dialog, focus) >= 0)
+        {
+         dialog.button = focus;
+         return(PB_DIALOG_BUTTON);
+        }
       return(PB_DIALOG_ENTER);
+     }
    if(msg.message == PB_WM_KEYDOWN && msg.wParam == PB_VK_ESCAPE)
       return(PB_DIALOG_ESCAPE);
-   for(int i = 0; i < dialog.buttons; i++)
+   int i = PbDialogButtonIndex(dialog, msg.hwnd);
+   if(msg.message == PB_WM_LBUTTONDOWN)
      {
-      if(msg.hwnd != dialog.handle[i])
-         continue;
-      if(msg.message == PB_WM_KEYUP && msg.wParam == PB_VK_SPACE)
+      dialog.pressed = i >= 0 ? msg.hwnd : 0;
+      return(PB_DIALOG_NONE);
+     }
+   if(i < 0)
+     {
+      if(msg.message == PB_WM_LBUTTONUP)
+         dialog.pressed = 0;
+      return(PB_DIALOG_NONE);
+     }
+   if(msg.message == PB_WM_KEYUP && msg.wParam == PB_VK_SPACE)
+     {
+      dialog.button = msg.hwnd;
+      return(PB_DIALOG_BUTTON);
+     }
+   if(msg.message == PB_WM_LBUTTONUP)
+     {
+      // A click only when the press was on this button too. A button
+      // captures the mouse when pressed, so its release comes here even
+      // off the button; coordinates are signed 16-bit, relative to it.
+      bool pressedHere = dialog.pressed == msg.hwnd;
+      dialog.pressed = 0;
+      int x = msg.lParam & 0xFFFF;
+      int y = (msg.lParam >> 16) & 0xFFFF;
+      if(x >= 0x8000) x -= 0x10000;
+      if(y >= 0x8000) y -= 0x10000;
+      if(pressedHere && x >= 0 && y >= 0 && x < dialog.width[i] && y < dialog.height[i])
         {
          dialog.button = msg.hwnd;
          return(PB_DIALOG_BUTTON);
-        }
-      if(msg.message == PB_WM_LBUTTONUP)
-        {
-         // Coordinates are signed 16-bit, relative to the button.
-         int x = msg.lParam & 0xFFFF;
-         int y = (msg.lParam >> 16) & 0xFFFF;
-         if(x >= 0x8000) x -= 0x10000;
-         if(y >= 0x8000) y -= 0x10000;
-         if(x >= 0 && y >= 0 && x < dialog.width[i] && y < dialog.height[i])
-           {
-            dialog.button = msg.hwnd;
-            return(PB_DIALOG_BUTTON);
-           }
         }
      }
    return(PB_DIALOG_NONE);
@@ -331,8 +519,11 @@ int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
 
 // Runs the dialog's messages until something happens that the caller must
 // decide on; returns one of PB_DIALOG_... . Call it again to go on.
+// PB_DIALOG_STOPPED at once in an indicator (PbAllowedHere).
 int PbRunDialog(PbDialog &dialog)
   {
+   if(!PbAllowedHere("PbRunDialog"))
+      return(PB_DIALOG_STOPPED);
    PbMsg msg;
    while(!IsStopped())
      {
@@ -360,8 +551,23 @@ int PbRunDialog(PbDialog &dialog)
 void PbFinish()
   {
    UIFinish();
+   PbOpenHost = 0;
    PbMsg msg;
    PeekMessageA(msg, 0, PB_WM_QUIT, PB_WM_QUIT, PB_PM_REMOVE);
+  }
+
+// For OnDeinit: finishes the window this program made, if it is still up
+// (its timer dies with it). True when there was one. A window of another
+// program is never touched.
+bool PbDialogClose()
+  {
+   if(PbOpenHost == 0)
+      return(false);
+   bool open = IsWindow(PbOpenHost) != 0;
+   if(open)
+      PbFinish();
+   PbOpenHost = 0;
+   return(open);
   }
 
 #endif

@@ -21,6 +21,26 @@ string Shown(const double value)
    return(DoubleToString(value, 8));
   }
 
+// Whose values the DLL holds, for the dialog's first line.
+string Holder()
+  {
+   double holder = PbParametersAccount();
+   if(PbFunc101() == -1.0 && PbFunc102() == -1.0 && PbFunc103() == -1.0)
+      return("Nothing fetched yet in this terminal session");
+   if(holder == 0)
+      return("Parameters of an account the kit did not record:");
+   return("Parameters of account " + DoubleToString(holder, 0) + ":");
+  }
+
+// A last resort: when the script is stopped, PbRunDialog returns
+// PB_DIALOG_STOPPED and OnStart finishes the window itself. Whether the
+// terminal calls OnDeinit for a script in every case is not documented
+// clearly enough to rely on.
+void OnDeinit(const int reason)
+  {
+   PbDialogClose();
+  }
+
 void OnStart()
   {
    if(!TerminalInfoInteger(TERMINAL_DLLS_ALLOWED) || !MQLInfoInteger(MQL_DLLS_ALLOWED))
@@ -39,7 +59,7 @@ void OnStart()
       return;
      }
    // The creators take the height before the width.
-   PbAddLabel("Parameters for account " + account + ":", 12, 10, 18, 350);
+   PbAddLabel(Holder(), 12, 10, 18, 350);
    PbAddLabel("func101 = " + Shown(PbFunc101()), 28, 32, 18, 320);
    PbAddLabel("func102 = " + Shown(PbFunc102()), 28, 52, 18, 320);
    PbAddLabel("func103 = " + Shown(PbFunc103()), 28, 72, 18, 320);
@@ -62,6 +82,13 @@ void OnStart()
    while(endedBy == "")
      {
       int what = PbRunDialog(dialog);
+      // OK and Enter go on only with an account of digits: it is sent as it is.
+      bool accepting = (what == PB_DIALOG_BUTTON && dialog.button == ok) || what == PB_DIALOG_ENTER;
+      if(accepting && !PbAccountIsValid(PbGetText(accountBox)))
+        {
+         PbSetText(status, "The account is 1 to " + IntegerToString(PB_ACCOUNT_MAX_DIGITS) + " digits");
+         continue;
+        }
       switch(what)
         {
          case PB_DIALOG_TICK:
@@ -93,8 +120,7 @@ void OnStart()
      }
    UIKillTimer(1);
 
-   // Read each control once: every UIGetText keeps its copy until the
-   // terminal exits.
+   // PbGetText zeroes and frees the DLL's copy of each text.
    string enteredAccount = "";
    string password = "";
    bool rememberIt = false;
@@ -108,12 +134,17 @@ void OnStart()
    PrintFormat("parambridge: dialog ended by %s; account \"%s\", a password of %d characters, remember %s",
                endedBy, enteredAccount, StringLen(password), rememberIt ? "yes" : "no");
 
-   if(endedBy == "OK" && enteredAccount != "")
+   if(endedBy == "OK")
      {
-      // Blocks the script's thread until the server answers.
-      if(PbLoadParameters(enteredAccount, AccountType) == 1)
-         PrintFormat("parambridge: func101=%.8g func102=%.8g func103=%.8g", PbFunc101(), PbFunc102(), PbFunc103());
-      else
-         PrintFormat("parambridge: fetch failed: %s", PbLastErrorDescription());
+      // Blocks the script's thread until the server answers. The values
+      // are shown only when they are the typed account's.
+      int result = PbLoadParameters(enteredAccount, AccountType);
+      if(result == PB_LOAD_OK)
+         PrintFormat("parambridge: account %s: func101=%.8g func102=%.8g func103=%.8g",
+                     enteredAccount, PbFunc101(), PbFunc102(), PbFunc103());
+      else if(result == PB_LOAD_FAILED)
+         PrintFormat("parambridge: fetch for account %s failed: %s", enteredAccount, PbLastErrorDescription());
+      // PB_LOAD_OTHER_ACCOUNT and PB_LOAD_REFUSED: PbLoadParameters has
+      // said why; no values are shown.
      }
   }
