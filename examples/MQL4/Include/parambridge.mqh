@@ -44,6 +44,13 @@
 //      its messages: left open between handlers it stops answering. Call
 //      PbDialogClose() in OnDeinit as a last resort (a program stopped in
 //      the middle of a dialog).
+//   5. Threads. Every chart's program runs on a thread of its own, and they
+//      may all call the parameter service at once: LoadParameters calls run
+//      one at a time in the DLL (a program that waited behind a successful
+//      fetch gets 1 at once, without a request of its own), and the
+//      getters never wait for a fetch in progress. The window toolkit is
+//      single-threaded: one dialog per terminal at a time, and every call
+//      for it from the program (the thread) that made it.
 //
 // WHAT CROSSES THE BOUNDARY
 //   * MQL4 strings are UTF-16; the DLL takes and returns 8-bit text. Every
