@@ -96,7 +96,7 @@ struct DialogResult {
 
 // The controls a visitor would use, for the first-tick hook.
 struct DialogControls {
-  int host, account, password, remember, ok, cancel;
+  mql4::Handle host, account, password, remember, ok, cancel;
 };
 using ReadyHook = std::function<void(const DialogControls&)>;
 
@@ -109,7 +109,7 @@ using ReadyHook = std::function<void(const DialogControls&)>;
 bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
                DialogResult& result, const ReadyHook& onReady) {
   const int width = 380, height = 300;
-  const int host =
+  const mql4::Handle host =
       kit.PbMakeWindow("parambridge - sample dialog", 200, 150, width, height, PB_PLACE_AT);
   if (host == 0) {
     Fail("UIMakeWindow gave no window");
@@ -120,16 +120,16 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
   kit.PbAddLabel("func102 = " + values[1], 28, 52, 18, 320);
   kit.PbAddLabel("func103 = " + values[2], 28, 72, 18, 320);
   kit.PbAddLabel("Account:", 12, 106, 20, 80);
-  const int account = kit.PbAddTextBox(o.account, 100, 102, 24, 160, false, false);
+  const mql4::Handle account = kit.PbAddTextBox(o.account, 100, 102, 24, 160, false, false);
   kit.PbAddLabel("Password:", 12, 138, 20, 80);
-  const int password = kit.PbAddTextBox("", 100, 134, 24, 160, true, true);
-  const int remember = kit.PbAddCheckbox(false, "Remember this account", 100, 166, 20, 230);
+  const mql4::Handle password = kit.PbAddTextBox("", 100, 134, 24, 160, true, true);
+  const mql4::Handle remember = kit.PbAddCheckbox(false, "Remember this account", 100, 166, 20, 230);
   PbDialog dialog;
   Kit::PbDialogInit(dialog, host);
-  const int ok = kit.PbDialogAddButton(dialog, "OK", 100, 198, 28, 80);
-  const int cancel = kit.PbDialogAddButton(dialog, "Cancel", 190, 198, 28, 80);
+  const mql4::Handle ok = kit.PbDialogAddButton(dialog, "OK", 100, 198, 28, 80);
+  const mql4::Handle cancel = kit.PbDialogAddButton(dialog, "Cancel", 190, 198, 28, 80);
   int left = o.seconds;
-  const int status =
+  const mql4::Handle status =
       kit.PbAddLabel("Closes by itself in " + std::to_string(left) + " s", 12, 238, 18, 350);
   if (!account || !password || !remember || !ok || !cancel || !status) {
     Fail("a control could not be made");
@@ -188,7 +188,7 @@ void PrintDialog(const DialogResult& d) {
   std::printf("  remember:   %s\n", d.remember ? "checked" : "not checked");
 }
 
-HWND Hwnd(int handle) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(handle)); }
+HWND Hwnd(mql4::Handle handle) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(handle)); }
 LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
 
 // Without a server: what the kit's dialog loop makes of what a visitor
