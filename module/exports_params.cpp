@@ -20,8 +20,10 @@ double GetParameter(std::string name, double defaultValue) {
   }
 }
 
-// The fixed-name getters take words that they never read; their number is
-// part of the ABI: 8, 16 and 16 bytes removed by the callee.
+// The fixed-name getters take words that they never read; on i686 their
+// number is part of the ABI: 8, 16 and 16 bytes removed by the callee. On
+// x86-64 (no stdcall) they are registers nobody reads and the caller owns
+// the stack.
 double __stdcall func101(std::int32_t, std::int32_t) {
   try {
     return pb::FixedGetter("func101");
