@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Fetch round trip on loopback: LoadParameters in parambridge.dll under Wine
-against curl posting the same body to the same product server, from one run.
+"""Fetch round trip on loopback: LoadParameters in parambridge.dll (or
+parambridge64.dll) under Wine against curl posting the same body to the same
+product server, from one run.
 
 usage: bench/fetch_roundtrip.py [BUILD_DIR] [--calls N]
 
 BUILD_DIR is the win32 build tree (default build/win32) holding
-parambridge.dll and tests/fetch/{dll_probe,post_probe}.exe. The server runs on
+parambridge.dll, or the win64 tree holding parambridge64.dll (run under
+tools/wine64-run), with tests/fetch/{dll_probe,post_probe}.exe. The server runs on
 127.0.0.1:80 under /tmp/parambridge-ports.lock. Once a fetch succeeds the
 module answers later calls without any request, so every timed call asks for
 an account the server does not know: status 201, a full exchange each time.
@@ -30,13 +32,21 @@ WARMUP = 5
 
 
 def wine(build, exe, *args):
-    r = subprocess.run([os.path.join(ROOT, "tools", "wine-run"), os.path.join(build, exe)]
+    runner = "wine64-run" if dll_name(build) == "parambridge64.dll" else "wine-run"
+    r = subprocess.run([os.path.join(ROOT, "tools", runner), os.path.join(build, exe)]
                        + list(args), capture_output=True, env=wine_environment(),
                        stdin=subprocess.DEVNULL, timeout=600)
     lines = [l.rstrip("\r") for l in r.stdout.decode("latin-1").splitlines()]
     if r.returncode != 0:
         sys.exit("fetch_roundtrip: %s failed: %s %s" % (exe, lines, r.stderr.decode()[-1000:]))
     return lines
+
+
+def dll_name(build):
+    """The DLL the tree holds: parambridge64.dll in a win64 tree."""
+    if os.path.exists(os.path.join(build, "parambridge64.dll")):
+        return "parambridge64.dll"
+    return "parambridge.dll"
 
 
 def loop_seconds(lines, n):
@@ -69,9 +79,10 @@ def main():
     args = p.parse_args()
     n = max(1, min(args.calls, 10000))
     build = os.path.abspath(args.build)
-    for f in ("parambridge.dll", "tests/fetch/dll_probe.exe", "tests/fetch/post_probe.exe"):
+    dll = dll_name(build)
+    for f in (dll, "tests/fetch/dll_probe.exe", "tests/fetch/post_probe.exe"):
         if not os.path.exists(os.path.join(build, f)):
-            sys.exit("fetch_roundtrip: %s is missing; build the win32 tree first" % f)
+            sys.exit("fetch_roundtrip: %s is missing in %s; build that tree first" % (f, build))
 
     work = tempfile.mkdtemp(prefix="fetch-roundtrip-")
     with PortLock():
@@ -80,7 +91,7 @@ def main():
                                work, https_port=0, control=False)
         try:
             dll_lines = wine(build, "tests/fetch/dll_probe.exe",
-                             os.path.join(build, "parambridge.dll"),
+                             os.path.join(build, dll),
                              "loop", str(WARMUP), ACCOUNT, ACCOUNT_TYPE,
                              "loop", str(n), ACCOUNT, ACCOUNT_TYPE, "code")
             if dll_lines[-1] != "code 201":
@@ -94,7 +105,7 @@ def main():
             server.stop()
 
     per = lambda s: s / n * 1000.0
-    print("fetch round trip on 127.0.0.1:80, %d calls each, one run" % n)
+    print("fetch round trip on 127.0.0.1:80, %s, %d calls each, one run" % (dll, n))
     print("  LoadParameters, Wine (full exchange, status 201): %8.3f ms/call" % per(dll_s))
     print("  pb::PostForm, Wine:                               %8.3f ms/call" % per(post_s))
     print("  curl, one process, same body:                     %8.3f ms/call" % per(curl_s))

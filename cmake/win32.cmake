@@ -1,4 +1,6 @@
-# parambridge.dll, its Windows tests and the demo host, all for 32-bit x86.
+# The DLL, its Windows tests and the demo host, for i686 or x86-64 (what
+# differs between the two is in dll-arch.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/dll-arch.cmake)
 
 # The runtime goes into every binary, so that the DLL imports only system
 # DLLs and the test programs run under a bare Wine prefix.
@@ -16,10 +18,10 @@ target_link_libraries(ui_win32 PUBLIC user32)
 add_library(parambridge SHARED
   module/dllmain.cpp
   module/exports_params.cpp
-  module/parambridge.def)
-set_target_properties(parambridge PROPERTIES PREFIX "" OUTPUT_NAME parambridge)
+  ${PB_DLL_DEF})
+set_target_properties(parambridge PROPERTIES PREFIX "" OUTPUT_NAME ${PB_DLL_NAME})
 target_link_libraries(parambridge PRIVATE params_fetch params_win32 ui_win32)
-target_link_options(parambridge PRIVATE ${PB_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
+target_link_options(parambridge PRIVATE ${PB_STATIC_RUNTIME} ${PB_DLL_LINK_OPTIONS})
 
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 

@@ -20,10 +20,12 @@ double GetParameter(std::string name, double defaultValue) {
   }
 }
 
-// The fixed-name getters take words that they never read; their number is
-// part of the ABI: 8, 16 and 16 bytes removed by the callee. Each is a read
-// of a value cached when the parameters were loaded: no lock, no wait, no
-// allocation, so any thread may call them during another thread's fetch.
+// The fixed-name getters take words that they never read; on i686 their
+// number is part of the ABI: 8, 16 and 16 bytes removed by the callee. On
+// x86-64 (no stdcall) they are registers nobody reads and the caller owns
+// the stack. Each is a read of a value cached when the parameters were
+// loaded: no lock, no wait, no allocation, so any thread may call them
+// during another thread's fetch.
 double __stdcall func101(std::int32_t, std::int32_t) {
   return pb::FixedGetter(pb::FixedName::kFunc101);
 }

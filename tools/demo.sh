@@ -2,14 +2,23 @@
 # make demo: the stand-in product server on loopback, and the demo host (an
 # expert advisor's part, played by a Windows console program) under Wine:
 # a fetch, a sample dialog with its screenshot, a failed fetch.
-# Uses what `make win32` built in build/win32. Writes build/demo/.
+# PB_DEMO_ARCH=32 (default) shows parambridge.dll as `make win32` built it
+# in build/win32 and writes build/demo/; PB_DEMO_ARCH=64 shows
+# parambridge64.dll from build/win64 under 64-bit Wine and writes
+# build/demo64/.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${PB_DEMO_BUILD:-$root/build/win32}
+arch=${PB_DEMO_ARCH:-32}
+case $arch in
+  32) dll_name=parambridge.dll; out=$root/build/demo; wine_run=$root/tools/wine-run ;;
+  64) dll_name=parambridge64.dll; out=$root/build/demo64; wine_run=$root/tools/wine64-run
+      export PB_WINEARCH=win64 ;;
+  *) printf 'demo: FAILED: PB_DEMO_ARCH is 32 or 64, not %s\n' "$arch" >&2; exit 2 ;;
+esac
+build=${PB_DEMO_BUILD:-$root/build/win$arch}
 [ -d "$build" ] && build=$(cd "$build" && pwd)
-out=$root/build/demo
-dll=$build/parambridge.dll
+dll=$build/$dll_name
 host=$build/examples/demo/pb_demo_host.exe
 server=$root/tools/product_server.py
 params=$root/examples/server/params.json
@@ -20,8 +29,8 @@ started=$(date +%s.%N)
 say() { printf 'demo: %s\n' "$*"; }
 die() { printf 'demo: FAILED: %s\n' "$*" >&2; exit 1; }
 
-[ -f "$dll" ] || die "$dll is not built (run: make win32)"
-[ -f "$host" ] || die "$host is not built (run: make win32)"
+[ -f "$dll" ] || die "$dll is not built (run: make win$arch)"
+[ -f "$host" ] || die "$host is not built (run: make win$arch)"
 [ -f "$server" ] || die "the stand-in server $server is missing"
 [ -f "$params" ] || die "the parameter file $params is missing"
 
@@ -64,7 +73,7 @@ trap 'exit 143' TERM
 
 # The Wine test bed first (slow only the first time), so that the lock is
 # held no longer than needed.
-say "bringing up the Wine test bed on display ${PB_DISPLAY:-:77}"
+say "$dll_name ($( [ "$arch" = 64 ] && echo x86-64 || echo i686 )): bringing up the Wine test bed on display ${PB_DISPLAY:-:77}"
 # shellcheck source=tools/wine-env.sh
 . "$root/tools/wine-env.sh"
 pb_wine_up || die "the Wine test bed did not come up"
@@ -100,7 +109,7 @@ say "running the demo host under Wine"
 echo
 # The host prints "dialog-ready X Y W H" once its dialog is painted; the
 # keystrokes and the screenshot come from here meanwhile.
-(cd "$build" && exec timeout 90 "$root/tools/wine-run" "$host" --dll parambridge.dll \
+(cd "$build" && exec timeout 90 "$wine_run" "$host" --dll "$dll_name" \
   --seconds "$seconds") >"$out/demo.log" 2>"$out/demo.err" </dev/null &
 host_pid=$!
 shown=0
@@ -141,18 +150,18 @@ wait "$server_pid" 2>/dev/null || true
 server_pid=""
 flock -u 9
 requests=$(grep -c 'POST' "$out/server.log" 2>/dev/null || true)
-say "server stopped (${requests:-0} requests, log in build/demo/server.log)"
+say "server stopped (${requests:-0} requests, log in ${out#"$root"/}/server.log)"
 
 if [ "$host_rc" = 124 ]; then
   die "the demo host did not finish within 90 s"
 fi
 if [ "$host_rc" != 0 ]; then
   grep -h '^demo: error' "$out/demo.log" >&2 || true
-  die "the demo host exited with status $host_rc (output in build/demo/demo.log, build/demo/demo.err)"
+  die "the demo host exited with status $host_rc (output in ${out#"$root"/}/demo.log, ${out#"$root"/}/demo.err)"
 fi
 case "$shot" in
   ok) [ "$typed" = 1 ] || say "note: xdotool could not type into the dialog; it shows its initial state"
-      say "dialog screenshot: build/demo/dialog.png" ;;
+      say "dialog screenshot: ${out#"$root"/}/dialog.png" ;;
   failed) die "the screenshot failed: $(cat "$out/import.err")" ;;
   *) die "the dialog never said it was ready" ;;
 esac
@@ -160,4 +169,4 @@ esac
 summary=$(sed -n 's/^demo-summary //p' "$out/demo.log" | head -n 1)
 [ -n "$summary" ] || die "the demo host printed no summary"
 elapsed=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
-printf 'make demo: OK in %ss: %s; screenshot build/demo/dialog.png\n' "$elapsed" "$summary"
+printf 'make demo: OK in %ss: %s; screenshot %s\n' "$elapsed" "$dll_name: $summary" "${out#"$root"/}/dialog.png"

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   cmake make g++ python3 openssl curl zip
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool openbox imagemagick
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -2,11 +2,13 @@
 # and pb_wine_up, which starts what is not running yet. Idempotent.
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-export WINEARCH=win32
+# win32 for parambridge.dll; tools/wine64-run sets win64 for parambridge64.dll.
+export WINEARCH=${PB_WINEARCH:-win32}
 export DISPLAY=${PB_DISPLAY:-:77}
-# One prefix per display: Wine's virtual desktop belongs to the display of
-# the process that started it, so two displays cannot share a prefix.
-export WINEPREFIX=${PB_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/parambridge/wine32-display${DISPLAY#:}}
+# One prefix per display and architecture: Wine's virtual desktop belongs to
+# the display of the process that started it, so two displays cannot share a
+# prefix, and a prefix is made for one architecture once and for all.
+export WINEPREFIX=${PB_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/parambridge/wine${WINEARCH#win}-display${DISPLAY#:}}
 PB_SCREEN=${PB_SCREEN:-1920x1080}
 
 pb_display_up() {

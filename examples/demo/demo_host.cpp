@@ -92,7 +92,7 @@ std::string Fmt(double v) {
   return text;
 }
 
-HWND Hwnd(int handle) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(handle)); }
+HWND Hwnd(mql4::Handle handle) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(handle)); }
 LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
 
 // What the dialog gave back.
@@ -110,7 +110,7 @@ struct DialogResult {
 
 // The controls a visitor would use, for the first-tick hook.
 struct DialogControls {
-  int host, account, password, remember, ok, cancel;
+  mql4::Handle host, account, password, remember, ok, cancel;
 };
 using ReadyHook = std::function<void(const DialogControls&)>;
 
@@ -124,7 +124,7 @@ using ReadyHook = std::function<void(const DialogControls&)>;
 bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
                DialogResult& result, const ReadyHook& onReady, bool teardown = false) {
   const int width = 380, height = 300;
-  const int host =
+  const mql4::Handle host =
       kit.PbMakeWindow("parambridge - sample dialog", 200, 150, width, height, PB_PLACE_AT);
   if (host == 0) {
     Fail("UIMakeWindow gave no window");
@@ -135,16 +135,16 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
   kit.PbAddLabel("func102 = " + values[1], 28, 52, 18, 320);
   kit.PbAddLabel("func103 = " + values[2], 28, 72, 18, 320);
   kit.PbAddLabel("Account:", 12, 106, 20, 80);
-  const int account = kit.PbAddTextBox(o.account, 100, 102, 24, 160, false, false);
+  const mql4::Handle account = kit.PbAddTextBox(o.account, 100, 102, 24, 160, false, false);
   kit.PbAddLabel("Password:", 12, 138, 20, 80);
-  const int password = kit.PbAddTextBox("", 100, 134, 24, 160, true, true);
-  const int remember = kit.PbAddCheckbox(false, "Remember this account", 100, 166, 20, 230);
+  const mql4::Handle password = kit.PbAddTextBox("", 100, 134, 24, 160, true, true);
+  const mql4::Handle remember = kit.PbAddCheckbox(false, "Remember this account", 100, 166, 20, 230);
   PbDialog dialog;
   Kit::PbDialogInit(dialog, host);
-  const int ok = kit.PbDialogAddButton(dialog, "OK", 100, 198, 28, 80);
-  const int cancel = kit.PbDialogAddButton(dialog, "Cancel", 190, 198, 28, 80);
+  const mql4::Handle ok = kit.PbDialogAddButton(dialog, "OK", 100, 198, 28, 80);
+  const mql4::Handle cancel = kit.PbDialogAddButton(dialog, "Cancel", 190, 198, 28, 80);
   int left = o.seconds;
-  const int status =
+  const mql4::Handle status =
       kit.PbAddLabel("Closes by itself in " + std::to_string(left) + " s", 12, 238, 18, 350);
   if (!account || !password || !remember || !ok || !cancel || !status) {
     Fail("a control could not be made");
@@ -238,11 +238,11 @@ struct OfflineRound {
 };
 
 // A key as the visitor presses it on `window`.
-void Key(int window, WPARAM key) { PostMessageA(Hwnd(window), WM_KEYDOWN, key, 0); }
+void Key(mql4::Handle window, WPARAM key) { PostMessageA(Hwnd(window), WM_KEYDOWN, key, 0); }
 
 // A left click as the visitor makes it: press and release on `button`, the
 // release at (x, y) relative to it.
-void Click(int button, int x, int y) {
+void Click(mql4::Handle button, int x, int y) {
   PostMessageA(Hwnd(button), WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
   PostMessageA(Hwnd(button), WM_LBUTTONUP, 0, At(x, y));
 }

@@ -53,7 +53,7 @@ std::vector<mql4::uchar> Kit::PbText(const std::string& text) {
   return bytes;
 }
 
-std::string Kit::PbReadText(int address) const {
+std::string Kit::PbReadText(mql4::Handle address) const {
   if (address == 0) return "";
   std::string text;
   const int length = im_.lstrlenA(address);
@@ -128,46 +128,46 @@ std::string Kit::PbLastErrorDescription() const {
   return std::string(reinterpret_cast<const char*>(buffer));
 }
 
-int Kit::PbMakeWindow(const std::string& title, int x, int y, int width, int height,
-                      int placement) const {
+mql4::Handle Kit::PbMakeWindow(const std::string& title, int x, int y, int width, int height,
+                               int placement) const {
   if (!PbAllowedHere("PbMakeWindow")) return 0;
   std::vector<mql4::uchar> bytes = PbText(title);
-  const int host = im_.UIMakeWindow(bytes.data(), x, y, width, height, placement, 0);
+  const mql4::Handle host = im_.UIMakeWindow(bytes.data(), x, y, width, height, placement, 0);
   if (host != 0) openHost_ = host;
   return host;
 }
 
-int Kit::PbAddLabel(const std::string& text, int x, int y, int height, int width) const {
+mql4::Handle Kit::PbAddLabel(const std::string& text, int x, int y, int height, int width) const {
   std::vector<mql4::uchar> bytes = PbText(text);
   return im_.UIAddLabel(bytes.data(), x, y, height, width);
 }
 
-int Kit::PbAddTextBox(const std::string& text, int x, int y, int height, int width,
-                      bool password, bool focus) const {
+mql4::Handle Kit::PbAddTextBox(const std::string& text, int x, int y, int height, int width,
+                               bool password, bool focus) const {
   std::vector<mql4::uchar> bytes = PbText(text);
   return im_.UIAddTextBox(bytes.data(), x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
 }
 
-int Kit::PbAddCheckbox(bool checked, const std::string& text, int x, int y, int height,
-                       int width) const {
+mql4::Handle Kit::PbAddCheckbox(bool checked, const std::string& text, int x, int y,
+                                int height, int width) const {
   std::vector<mql4::uchar> bytes = PbText(text);
   return im_.UIAddCheckbox(checked ? 1 : 0, bytes.data(), x, y, height, width);
 }
 
-int Kit::PbSetText(int handle, const std::string& text) const {
+int Kit::PbSetText(mql4::Handle handle, const std::string& text) const {
   std::vector<mql4::uchar> bytes = PbText(text);
   return im_.UISetText(handle, bytes.data());
 }
 
-void Kit::PbDialogInit(PbDialog& dialog, int host) {
+void Kit::PbDialogInit(PbDialog& dialog, mql4::Handle host) {
   dialog = PbDialog{};
   dialog.host = host;
 }
 
-int Kit::PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int y, int height,
-                           int width) const {
+mql4::Handle Kit::PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int y,
+                                    int height, int width) const {
   std::vector<mql4::uchar> bytes = PbText(text);
-  const int handle = im_.UIAddButton(bytes.data(), x, y, height, width);
+  const mql4::Handle handle = im_.UIAddButton(bytes.data(), x, y, height, width);
   if (handle != 0 && dialog.buttons < PB_MAX_BUTTONS) {
     dialog.handle[dialog.buttons] = handle;
     dialog.width[dialog.buttons] = width;
@@ -177,14 +177,14 @@ int Kit::PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int
   return handle;
 }
 
-bool Kit::PbDialogSetTimer(PbDialog& dialog, unsigned id, int seconds) const {
+bool Kit::PbDialogSetTimer(PbDialog& dialog, mql4::Id id, int seconds) const {
   if (im_.UIAddTimer(id, seconds) == 0) return false;
   dialog.timer = id;
   return true;
 }
 
 namespace {
-int ButtonIndex(const PbDialog& dialog, int handle) {
+int ButtonIndex(const PbDialog& dialog, mql4::Handle handle) {
   for (int i = 0; i < dialog.buttons; i++)
     if (handle != 0 && dialog.handle[i] == handle) return i;
   return -1;
@@ -193,10 +193,10 @@ int ButtonIndex(const PbDialog& dialog, int handle) {
 
 int Kit::PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg) const {
   if (msg.message == kWmTimer && dialog.timer != 0 &&
-      static_cast<unsigned>(msg.wParam) == dialog.timer && msg.hwnd == dialog.host)
+      static_cast<mql4::Id>(msg.wParam) == dialog.timer && msg.hwnd == dialog.host)
     return PB_DIALOG_TICK;
   if (msg.message == kWmKeyDown && msg.wParam == kVkReturn) {
-    const int focus = im_.GetFocus();
+    const mql4::Handle focus = im_.GetFocus();
     if (ButtonIndex(dialog, focus) >= 0) {
       dialog.button = focus;
       return PB_DIALOG_BUTTON;
@@ -220,8 +220,8 @@ int Kit::PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg) const {
   if (msg.message == kWmLButtonUp) {
     const bool pressedHere = dialog.pressed == msg.hwnd;
     dialog.pressed = 0;
-    int x = msg.lParam & 0xFFFF;
-    int y = (msg.lParam >> 16) & 0xFFFF;
+    int x = static_cast<int>(msg.lParam & 0xFFFF);
+    int y = static_cast<int>((msg.lParam >> 16) & 0xFFFF);
     if (x >= 0x8000) x -= 0x10000;
     if (y >= 0x8000) y -= 0x10000;
     if (pressedHere && x >= 0 && y >= 0 && x < dialog.width[i] && y < dialog.height[i]) {

@@ -7,6 +7,12 @@
 // stdcall ones through stdcall pointers. The Pb... functions follow the
 // .mqh's wrappers line for line. The types are checked against
 // mql4_imports.h at compile time.
+//
+// Built for x86-64 the same host plays a program of a 64-bit terminal
+// against parambridge64.dll: there a window handle, a text address, a
+// timer id and the callback are 8-byte values (MQL5 long and ulong) and
+// MSG has its 64-bit layout; everything else is the same. Handle and Id
+// carry that one difference.
 #pragma once
 
 #include <windows.h>
@@ -23,17 +29,28 @@
 namespace mql4 {
 
 using uchar = unsigned char;
+#ifdef _WIN64
+using Handle = long long;  // MQL5 long: a window handle, an address, wParam, lParam
+using Id = unsigned long long;  // MQL5 ulong: a timer id
+#else
+using Handle = int;  // MQL4 int
+using Id = unsigned;  // MQL4 uint
+#endif
 
 struct PbMsg {  // the .mqh's struct PbMsg
-  int hwnd;
+  Handle hwnd;
   unsigned message;
-  int wParam;
-  int lParam;
+  Handle wParam;
+  Handle lParam;
   unsigned time;
   int ptX;
   int ptY;
 };
 static_assert(sizeof(PbMsg) == sizeof(MSG), "PbMsg must be the Win32 MSG record");
+static_assert(offsetof(PbMsg, wParam) == offsetof(MSG, wParam) &&
+                  offsetof(PbMsg, time) == offsetof(MSG, time) &&
+                  offsetof(PbMsg, ptX) == offsetof(MSG, pt),
+              "PbMsg's fields must lie where MSG's do");
 
 // #import "parambridge.dll"
 using func101 = double(__stdcall*)(int, int);
@@ -41,35 +58,35 @@ using func102 = double(__stdcall*)(int, int, int, int);
 using func103 = double(__stdcall*)(int, int, int, int);
 using LoadParameters = int(__stdcall*)(uchar* account, int accountType);
 using GetLastErrorDescription = void(__stdcall*)(uchar* buffer);
-using UIMakeWindow = int(__cdecl*)(uchar* title, int x, int y, int width, int height,
-                                   int placement, int callback);
+using UIMakeWindow = Handle(__cdecl*)(uchar* title, int x, int y, int width, int height,
+                                      int placement, Handle callback);
 using UIFinish = int(__cdecl*)();
-using UIAddTimer = unsigned(__cdecl*)(unsigned id, int seconds);
-using UIKillTimer = int(__cdecl*)(unsigned id);
-using UIAddButton = int(__cdecl*)(uchar* text, int x, int y, int height, int width);
-using UIAddTextBox = int(__cdecl*)(uchar* text, int x, int y, int height, int width,
-                                   int password, int focus);
-using UIAddCheckbox = int(__cdecl*)(int checked, uchar* text, int x, int y, int height,
-                                    int width);
-using UIAddLabel = int(__cdecl*)(uchar* text, int x, int y, int height, int width);
-using UIHide = int(__cdecl*)(int handle);
-using UIGetChecked = int(__cdecl*)(int handle);
-using UISetText = int(__cdecl*)(int handle, uchar* text);
-using UIGetText = int(__cdecl*)(int handle);
+using UIAddTimer = Id(__cdecl*)(Id id, int seconds);
+using UIKillTimer = int(__cdecl*)(Id id);
+using UIAddButton = Handle(__cdecl*)(uchar* text, int x, int y, int height, int width);
+using UIAddTextBox = Handle(__cdecl*)(uchar* text, int x, int y, int height, int width,
+                                      int password, int focus);
+using UIAddCheckbox = Handle(__cdecl*)(int checked, uchar* text, int x, int y, int height,
+                                       int width);
+using UIAddLabel = Handle(__cdecl*)(uchar* text, int x, int y, int height, int width);
+using UIHide = int(__cdecl*)(Handle handle);
+using UIGetChecked = int(__cdecl*)(Handle handle);
+using UISetText = int(__cdecl*)(Handle handle, uchar* text);
+using UIGetText = Handle(__cdecl*)(Handle handle);
 // #import "kernel32.dll"
-using lstrlenA = int(__stdcall*)(int text);
-using lstrcpynA = int(__stdcall*)(uchar* buffer, int text, int bufferLength);
-using GetProcessHeap = int(__stdcall*)();
-using HeapFree = int(__stdcall*)(int heap, int flags, int block);
-using RtlZeroMemory = void(__stdcall*)(int address, int length);
+using lstrlenA = int(__stdcall*)(Handle text);
+using lstrcpynA = Handle(__stdcall*)(uchar* buffer, Handle text, int bufferLength);
+using GetProcessHeap = Handle(__stdcall*)();
+using HeapFree = int(__stdcall*)(Handle heap, int flags, Handle block);
+using RtlZeroMemory = void(__stdcall*)(Handle address, Handle length);
 // #import "user32.dll"
-using PeekMessageA = int(__stdcall*)(PbMsg* msg, int hwnd, unsigned first, unsigned last,
+using PeekMessageA = int(__stdcall*)(PbMsg* msg, Handle hwnd, unsigned first, unsigned last,
                                      unsigned remove);
-using IsDialogMessageA = int(__stdcall*)(int hwnd, PbMsg* msg);
+using IsDialogMessageA = int(__stdcall*)(Handle hwnd, PbMsg* msg);
 using TranslateMessage = int(__stdcall*)(PbMsg* msg);
-using DispatchMessageA = int(__stdcall*)(PbMsg* msg);
-using IsWindow = int(__stdcall*)(int hwnd);
-using GetFocus = int(__stdcall*)();
+using DispatchMessageA = Handle(__stdcall*)(PbMsg* msg);
+using IsWindow = int(__stdcall*)(Handle hwnd);
+using GetFocus = Handle(__stdcall*)();
 
 }  // namespace mql4
 
@@ -78,6 +95,9 @@ namespace host {
 using GetLastErrorCode = int(__stdcall*)();
 }
 
+// The MQL4 argument sizes and conventions; x86-64 has one convention and
+// passes every argument in an 8-byte slot, so there is nothing to check.
+#ifndef _WIN64
 namespace kitcheck {
 
 enum class Conv { kcdecl, kstdcall };
@@ -140,6 +160,13 @@ PB_CHECK_HOST_ROW("_GetLastErrorCode@0", GetLastErrorCode, stdcall, 0, "")
 #undef PB_CHECK_HOST_ROW
 
 }  // namespace kitcheck
+#else
+namespace kitcheck {
+// x86-64 has one calling convention: every import is a plain pointer.
+template <typename F>
+using Held = F;
+}  // namespace kitcheck
+#endif
 
 // Every import of the .mqh, resolved by name as the terminal resolves them.
 struct Mql4Imports {
@@ -182,14 +209,14 @@ struct Terminal {
 };
 
 struct PbDialog {
-  int host = 0;
-  unsigned timer = 0;
+  mql4::Handle host = 0;
+  mql4::Id timer = 0;
   int buttons = 0;
-  int handle[PB_MAX_BUTTONS] = {};
+  mql4::Handle handle[PB_MAX_BUTTONS] = {};
   int width[PB_MAX_BUTTONS] = {};
   int height[PB_MAX_BUTTONS] = {};
-  int pressed = 0;  // the button the left mouse button went down on, or 0
-  int button = 0;
+  mql4::Handle pressed = 0;  // the button the left mouse button went down on, or 0
+  mql4::Handle button = 0;
 };
 
 // The .mqh's wrappers over one set of resolved imports. IsStopped() of the
@@ -200,7 +227,7 @@ class Kit {
       : im_(im), terminal_(terminal), type_(type) {}
 
   static std::vector<mql4::uchar> PbText(const std::string& text);
-  std::string PbReadText(int address) const;
+  std::string PbReadText(mql4::Handle address) const;
   bool PbAllowedHere(const char* what) const;
   static bool PbAccountIsValid(const std::string& account);
   double PbParametersAccount() const;
@@ -211,21 +238,21 @@ class Kit {
   double PbFunc103() const { return im_.func103(0, 0, 0, 0); }
   std::string PbLastErrorDescription() const;
 
-  int PbMakeWindow(const std::string& title, int x, int y, int width, int height,
-                   int placement) const;
-  int PbAddLabel(const std::string& text, int x, int y, int height, int width) const;
-  int PbAddTextBox(const std::string& text, int x, int y, int height, int width, bool password,
-                   bool focus) const;
-  int PbAddCheckbox(bool checked, const std::string& text, int x, int y, int height,
-                    int width) const;
-  int PbSetText(int handle, const std::string& text) const;
-  std::string PbGetText(int handle) const { return PbReadText(im_.UIGetText(handle)); }
-  bool PbIsChecked(int handle) const { return im_.UIGetChecked(handle) == 1; }
+  mql4::Handle PbMakeWindow(const std::string& title, int x, int y, int width, int height,
+                            int placement) const;
+  mql4::Handle PbAddLabel(const std::string& text, int x, int y, int height, int width) const;
+  mql4::Handle PbAddTextBox(const std::string& text, int x, int y, int height, int width,
+                            bool password, bool focus) const;
+  mql4::Handle PbAddCheckbox(bool checked, const std::string& text, int x, int y, int height,
+                             int width) const;
+  int PbSetText(mql4::Handle handle, const std::string& text) const;
+  std::string PbGetText(mql4::Handle handle) const { return PbReadText(im_.UIGetText(handle)); }
+  bool PbIsChecked(mql4::Handle handle) const { return im_.UIGetChecked(handle) == 1; }
 
-  static void PbDialogInit(PbDialog& dialog, int host);
-  int PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int y, int height,
-                        int width) const;
-  bool PbDialogSetTimer(PbDialog& dialog, unsigned id, int seconds) const;
+  static void PbDialogInit(PbDialog& dialog, mql4::Handle host);
+  mql4::Handle PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int y,
+                                 int height, int width) const;
+  bool PbDialogSetTimer(PbDialog& dialog, mql4::Id id, int seconds) const;
   int PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg) const;
   int PbRunDialog(PbDialog& dialog, DWORD deadlineTick) const;
   void PbFinish() const;
@@ -241,7 +268,7 @@ class Kit {
   const Mql4Imports& im_;
   Terminal& terminal_;
   ProgramType type_;
-  mutable int openHost_ = 0;  // the .mqh's PbOpenHost
+  mutable mql4::Handle openHost_ = 0;  // the .mqh's PbOpenHost
   mutable int freedBlocks_ = 0;
   mutable bool told_ = false;  // the .mqh's static local in PbAllowedHere
 };

@@ -121,9 +121,12 @@ TEST_F(UiTest, PasswordBox) {
 
 TEST_F(UiTest, FocusGoesToTheLaterBox) {
   const struct {
-    std::uint32_t first, second;
+    std::uintptr_t first, second;
     int holder;  // 1 first, 2 second, 0 neither
-  } rows[] = {{1, 1, 2}, {1, 0, 1}, {0, 1, 2}, {0x100, 0x200, 0}, {0xFF01, 0, 1}};
+  } rows[] = {{1, 1, 2}, {1, 0, 1}, {0, 1, 2}, {0x100, 0x200, 0}, {0xFF01, 0, 1},
+              // Garbage in the upper half of a 64-bit slot (cut away on i686).
+              {static_cast<std::uintptr_t>(0x8000000100000000ull), 0, 0},
+              {0, static_cast<std::uintptr_t>(0xFFFFFFFF00000001ull), 2}};
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::Message() << std::hex << row.first << " " << row.second);
     HWND host = MakeHost();
@@ -140,9 +143,11 @@ TEST_F(UiTest, FocusGoesToTheLaterBox) {
 TEST_F(UiTest, CheckboxStartsAsAsked) {
   ASSERT_NE(MakeHost(), nullptr);
   const struct {
-    std::uint32_t checked;
+    std::uintptr_t checked;
     int expected;
-  } rows[] = {{0, 0}, {1, 1}, {2, 1}, {0x100, 0}, {0xFFFFFF01u, 1}, {0xFFFFFF00u, 0}};
+  } rows[] = {{0, 0}, {1, 1}, {2, 1}, {0x100, 0}, {0xFFFFFF01u, 1}, {0xFFFFFF00u, 0},
+              {static_cast<std::uintptr_t>(0xFFFFFFFF00000000ull), 0},
+              {static_cast<std::uintptr_t>(0x1234567800000001ull), 1}};
   int y = 0;
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::Message() << std::hex << row.checked);

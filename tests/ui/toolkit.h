@@ -21,10 +21,11 @@ struct Toolkit {
   int(__cdecl* Finish)() = nullptr;
   UINT_PTR(__cdecl* AddTimer)(UINT_PTR, int) = nullptr;
   BOOL(__cdecl* KillTimer)(UINT_PTR) = nullptr;
-  // Flags are 32-bit slots, so that tests can put garbage above the low byte.
+  // Flags fill their whole argument slot (4 bytes on i686, 8 on x86-64), so
+  // that tests can put garbage above the low byte.
   HWND(__cdecl* AddButton)(const char*, int, int, int, int) = nullptr;
-  HWND(__cdecl* AddTextBox)(const char*, int, int, int, int, std::uint32_t, std::uint32_t) = nullptr;
-  HWND(__cdecl* AddCheckbox)(std::uint32_t, const char*, int, int, int, int) = nullptr;
+  HWND(__cdecl* AddTextBox)(const char*, int, int, int, int, std::uintptr_t, std::uintptr_t) = nullptr;
+  HWND(__cdecl* AddCheckbox)(std::uintptr_t, const char*, int, int, int, int) = nullptr;
   HWND(__cdecl* AddLabel)(const char*, int, int, int, int) = nullptr;
   BOOL(__cdecl* Hide)(HWND) = nullptr;
   int(__cdecl* GetChecked)(HWND) = nullptr;

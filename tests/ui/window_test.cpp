@@ -71,10 +71,12 @@ TEST_F(UiTest, ClassRecord) {
   // The same record seen through a window of the class.
   HWND host = MakeHost();
   ASSERT_NE(host, nullptr);
+  // The ...Ptr readers: handles and addresses are pointer-sized in a 64-bit
+  // process, where the 32-bit GCL_ and GWL_ indexes do not exist.
   EXPECT_EQ(GetClassLongA(host, GCL_STYLE), 0x402Bu);
-  EXPECT_EQ(GetClassLongA(host, GCL_HBRBACKGROUND), DWORD{COLOR_BTNFACE + 1});
-  EXPECT_EQ(GetClassLongA(host, GCL_HCURSOR),
-            static_cast<DWORD>(reinterpret_cast<UINT_PTR>(LoadCursorA(nullptr, IDC_ARROW))));
+  EXPECT_EQ(GetClassLongPtrA(host, GCLP_HBRBACKGROUND), ULONG_PTR{COLOR_BTNFACE + 1});
+  EXPECT_EQ(GetClassLongPtrA(host, GCLP_HCURSOR),
+            reinterpret_cast<ULONG_PTR>(LoadCursorA(nullptr, IDC_ARROW)));
   char name[16] = {};
   GetClassNameA(host, name, sizeof name);
   EXPECT_STREQ(name, "KUI");
@@ -131,8 +133,8 @@ TEST_F(UiTest, HostWindowRecord) {
             DWORD{WS_DLGFRAME | WS_BORDER | WS_CLIPSIBLINGS | WS_VISIBLE});
   EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(host, GWL_EXSTYLE)),
             DWORD{WS_EX_TOPMOST | WS_EX_WINDOWEDGE});
-  EXPECT_EQ(reinterpret_cast<void*>(GetWindowLongA(host, GWL_WNDPROC)), tk.wndProc);
-  EXPECT_EQ(reinterpret_cast<HINSTANCE>(GetWindowLongA(host, GWL_HINSTANCE)), tk.dll);
+  EXPECT_EQ(reinterpret_cast<void*>(GetWindowLongPtrA(host, GWLP_WNDPROC)), tk.wndProc);
+  EXPECT_EQ(reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(host, GWLP_HINSTANCE)), tk.dll);
   EXPECT_EQ(GetParent(host), nullptr);
   EXPECT_EQ(GetMenu(host), nullptr);
   EXPECT_EQ(GetWindow(host, GW_OWNER), nullptr);
@@ -215,20 +217,22 @@ TEST_F(UiTest, StopAskedOutsideLoopIsForgotten) {
 }
 
 // Only the low byte of the callback's result counts: the caller's bool may
-// leave anything in the upper bytes of EAX.
+// leave anything in the upper bytes of EAX (of RAX in a 64-bit process; on
+// 32-bit the last row's garbage is cut to 0 and still does not stop).
 TEST_F(UiTest, OnlyLowByteOfResultStops) {
-  static std::uint32_t answer;
-  using Wide = std::uint32_t(__cdecl*)(UINT, WPARAM, LPARAM, int*);
-  const Wide wide = [](UINT m, WPARAM, LPARAM, int*) -> std::uint32_t {
+  static std::uintptr_t answer;
+  using Wide = std::uintptr_t(__cdecl*)(UINT, WPARAM, LPARAM, int*);
+  const Wide wide = [](UINT m, WPARAM, LPARAM, int*) -> std::uintptr_t {
     return m == WM_APP ? answer : (m == WM_APP + 1 ? 1u : 0u);
   };
   HWND host = tk.MakeWindow("low byte", 0, 0, 100, 100, 0, reinterpret_cast<Callback>(reinterpret_cast<void*>(wide)));
   ASSERT_NE(host, nullptr);
   const struct {
-    std::uint32_t result;
+    std::uintptr_t result;
     bool stops;
   } rows[] = {{0x00000100u, false}, {0xFFFFFF00u, false}, {0x00000001u, true},
-              {0x12345680u, true}, {0x000000FFu, true}};
+              {0x12345680u, true}, {0x000000FFu, true},
+              {static_cast<std::uintptr_t>(0xABCDEF0100000000ull), false}};
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::Message() << std::hex << row.result);
     answer = row.result;

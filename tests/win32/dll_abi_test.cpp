@@ -1,6 +1,6 @@
-// The real parambridge.dll, loaded as a terminal loads it: what its export
-// and import tables hold, and how each export treats the stack and returns
-// its result.
+// The real parambridge.dll, loaded as a terminal loads it: how each export
+// treats the stack and returns its result under the 32-bit conventions.
+// (dll_image_test.cpp checks its tables.)
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,51 +8,17 @@
 #include <cstring>
 #include <cstdint>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "pe_image.h"
+#include "loaded_dll.h"
 
 extern "C" std::uint32_t pb_call_probe(void* fn, const std::uint32_t* args, std::uint32_t nwords,
                                        std::uint32_t* eaxOut, double* st0Out);
 
 namespace {
 
-HMODULE Dll() {
-  static HMODULE dll = [] {
-    const char* path = std::getenv("PB_DLL");
-    return LoadLibraryA(path ? path : "parambridge.dll");
-  }();
-  return dll;
-}
-
-template <typename Fn>
-Fn Proc(const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(Dll(), name)));
-}
-
-const std::set<std::string> kExports = {
-    "GetParameter", "func101", "func102", "func103",
-    "LoadParameters", "_GetLastErrorCode@0", "GetLastErrorDescription",
-    "UIMakeWindow", "UIRun", "UIFinish", "UIAddTimer", "UIKillTimer",
-    "_DllWndProc@16", "_TimerProc@16", "_DllMain@12",
-    "UIAddButton", "UIAddTextBox", "UIAddCheckbox", "UIAddLabel",
-    "UIHide", "UIGetChecked", "UISetText", "UIGetText",
-};
-
-TEST(DllImage, ExportsExactlyTheImportedNames) {
-  ASSERT_NE(Dll(), nullptr) << "LoadLibrary failed: " << GetLastError();
-  EXPECT_EQ(pbtest::ExportedNames(Dll()), kExports);
-}
-
-TEST(DllImage, ImportsOnlySystemDlls) {
-  ASSERT_NE(Dll(), nullptr);
-  const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "WINHTTP.DLL", "MSVCRT.DLL"};
-  for (const std::string& dll : pbtest::ImportedDlls(Dll())) {
-    EXPECT_TRUE(allowed.count(dll)) << "imports " << dll;
-  }
-}
+using pbtest::Dll;
 
 std::uint32_t Word(const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
 
@@ -137,24 +103,6 @@ TEST(DllAbi, LoadParametersIsStdcall) {
   std::uint32_t args[2] = {Word(account), static_cast<std::uint32_t>(-1)};
   std::uint32_t eax = 0;
   EXPECT_EQ(pb_call_probe(fn, args, 2, &eax, nullptr), 8u);
-}
-
-TEST(DllGetters, AnswerMinusOneBeforeAnyLoad) {
-  ASSERT_NE(Dll(), nullptr);
-  using Getter2 = double(__stdcall*)(int, int);
-  using Getter4 = double(__stdcall*)(int, int, int, int);
-  auto f101 = Proc<Getter2>("func101");
-  auto f102 = Proc<Getter4>("func102");
-  auto f103 = Proc<Getter4>("func103");
-  ASSERT_TRUE(f101 && f102 && f103);
-  EXPECT_EQ(f101(0, 0), -1.0);
-  EXPECT_EQ(f102(0, 0, 0, 0), -1.0);
-  EXPECT_EQ(f103(0, 0, 0, 0), -1.0);
-  char buffer[256];
-  auto describe = Proc<void(__stdcall*)(char*)>("GetLastErrorDescription");
-  describe(buffer);
-  EXPECT_STREQ(buffer, "Internal dll error");
-  describe(nullptr);  // writes nothing, does not crash
 }
 
 }  // namespace

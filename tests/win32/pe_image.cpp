@@ -8,14 +8,29 @@
 namespace pbtest {
 namespace {
 
-const IMAGE_DATA_DIRECTORY& Directory(const void* module, int index) {
+const BYTE* NtHeaders(const void* module) {
   const auto* base = static_cast<const BYTE*>(module);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  return nt->OptionalHeader.DataDirectory[index];
+  return base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew;
+}
+
+// The signature, the file header and the magic are laid out alike in both
+// forms; the data directories are not (PE32+ has wider fields before them).
+const IMAGE_DATA_DIRECTORY& Directory(const void* module, int index) {
+  const BYTE* nt = NtHeaders(module);
+  if (OptionalMagic(module) == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+    return reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt)->OptionalHeader.DataDirectory[index];
+  return reinterpret_cast<const IMAGE_NT_HEADERS32*>(nt)->OptionalHeader.DataDirectory[index];
 }
 
 }  // namespace
+
+std::uint16_t Machine(const void* module) {
+  return reinterpret_cast<const IMAGE_NT_HEADERS32*>(NtHeaders(module))->FileHeader.Machine;
+}
+
+std::uint16_t OptionalMagic(const void* module) {
+  return reinterpret_cast<const IMAGE_NT_HEADERS32*>(NtHeaders(module))->OptionalHeader.Magic;
+}
 
 std::set<std::string> ExportedNames(const void* module) {
   const auto* base = static_cast<const BYTE*>(module);

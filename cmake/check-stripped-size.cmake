@@ -1,0 +1,21 @@
+# cmake -DSTRIP=... -DDLL=... -DLIMIT_KIB=... -P check-stripped-size.cmake
+# Fails when the DLL, stripped of its symbols as it ships, is larger than
+# LIMIT_KIB. The stripped copy goes beside the DLL (name.stripped).
+foreach(var STRIP DLL LIMIT_KIB)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "check-stripped-size: ${var} is not set")
+  endif()
+endforeach()
+set(_out ${DLL}.stripped)
+execute_process(COMMAND ${STRIP} --strip-all -o ${_out} ${DLL} RESULT_VARIABLE _rc)
+if(NOT _rc EQUAL 0)
+  message(FATAL_ERROR "check-stripped-size: ${STRIP} failed on ${DLL}")
+endif()
+file(SIZE ${_out} _bytes)
+math(EXPR _limit "${LIMIT_KIB} * 1024")
+math(EXPR _kib "(${_bytes} + 1023) / 1024")
+get_filename_component(_name ${DLL} NAME)
+if(_bytes GREATER _limit)
+  message(FATAL_ERROR "${_name} stripped: ${_bytes} bytes (${_kib} KiB), over the limit of ${LIMIT_KIB} KiB")
+endif()
+message(STATUS "${_name} stripped: ${_bytes} bytes (${_kib} KiB), limit ${LIMIT_KIB} KiB")
