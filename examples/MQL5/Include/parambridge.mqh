@@ -1,0 +1,612 @@
+//+------------------------------------------------------------------+
+//|                                                parambridge.mqh   |
+//|  Imports of parambridge64.dll for MQL5 (64-bit terminals), and   |
+//|  small wrappers that hide the conversions.                       |
+//+------------------------------------------------------------------+
+//
+// Install: parambridge64.dll into <data folder>\MQL5\Libraries, this file
+// into <data folder>\MQL5\Include, and tick "Allow DLL imports" (Tools >
+// Options > Expert Advisors, and on the program's Dependencies tab).
+// A 64-bit terminal cannot load the 32-bit parambridge.dll (error 193).
+//
+// RULES FOR A PROGRAM THAT USES THIS FILE
+//   1. Never fetch from OnInit, OnTick or OnDeinit. LoadParameters blocks
+//      its thread until the server has answered (up to the transport's
+//      15-minute time-outs per phase) and nothing interrupts it. Right
+//      after start the terminal may not be connected yet and
+//      AccountInfoInteger(ACCOUNT_LOGIN) can still be 0. The MQL5
+//      reference's OnDeinit page names no time limit; the MQL4 reference
+//      gives deinit 2.5 s before the program is ended by force, and this
+//      kit assumes no more for MQL5. Fetch from OnTimer (EventSetTimer in
+//      OnInit) once TerminalInfoInteger(TERMINAL_CONNECTED) is true and the
+//      login is not 0, and try a failed fetch again later, waiting longer
+//      each time. If the program is removed while a fetch is under way, the
+//      terminal may end its thread by force; what the DLL is left holding
+//      then is not known (nobody could try it where this kit was made).
+//      Experts/ParamBridgeSample.mq5 shows the pattern.
+//   2. Expert advisors, scripts and services only. "All indicators
+//      calculated on one symbol ... work in the same thread", together
+//      with that symbol's ticks and history synchronisation, and "an
+//      infinite action" in one of them stops all of them (MQL5 reference,
+//      Program Running, www.mql5.com/en/docs/runtime/running); the MQL5
+//      book adds that indicators run in the terminal's interface threads,
+//      where even Sleep is not allowed
+//      (www.mql5.com/en/book/common/timing/timing_sleep). A fetch there
+//      would stall every indicator and every tick of the symbol, and a
+//      dialog loop there cannot Sleep between messages. PbLoadParameters, PbMakeWindow and
+//      PbRunDialog refuse when MQLInfoInteger(MQL_PROGRAM_TYPE) is
+//      PROGRAM_INDICATOR and say so once with Print. An indicator that an
+//      expert advisor creates with iCustom is still an indicator, on the
+//      symbol's indicator thread: fetch in the expert itself and pass the
+//      values to the indicator as inputs.
+//   3. One account per terminal session. After a success the DLL keeps its
+//      parameters until it is unloaded, whatever account is logged in
+//      later, and answers every later LoadParameters with 1 at once. The
+//      wrappers therefore remember in the temporary terminal global
+//      variable "parambridge.account" (GlobalVariableTemp: it lives only
+//      until the terminal closes) which account the parameters were
+//      fetched for, and PbLoadParameters returns PB_LOAD_OTHER_ACCOUNT
+//      (with an Alert and a Print) instead of PB_LOAD_OK when asked for
+//      another one. Do not trade on the values then: restart the terminal
+//      to fetch for the new account. A 32-bit terminal with parambridge.dll
+//      keeps its own parameters and its own global variables.
+//   4. Finish every window before leaving the handler that made it. The
+//      window belongs to the thread that made it and only PbRunDialog reads
+//      its messages: left open between handlers it stops answering. Call
+//      PbDialogClose() in OnDeinit as a last resort (a program stopped in
+//      the middle of a dialog).
+//   5. Threads. Every expert, script and service runs on a thread of its
+//      own, and they may all call the parameter service at once:
+//      LoadParameters calls run one at a time in the DLL (a program that
+//      waited behind a successful fetch gets 1 at once, without a request
+//      of its own), and the getters never wait for a fetch in progress.
+//      The window toolkit is single-threaded: one dialog per terminal at a
+//      time, and every call for it from the program (the thread) that made
+//      it.
+//
+// WHAT CROSSES THE BOUNDARY (x86-64: one calling convention; every
+// argument fills one 8-byte register or stack slot, the caller owns the
+// stack, results come back in RAX, or XMM0 for a double)
+//   * MQL5 strings are UTF-16; the DLL takes and returns 8-bit text. Every
+//     text argument is therefore a uchar array filled by StringToCharArray
+//     (which appends the terminating NUL), and the Pb... wrappers below do
+//     that for you. "When passing an array to DLL, the address of the data
+//     buffer beginning is always passed" (MQL5 book, DLL connection
+//     specifics, www.mql5.com/en/book/advanced/libraries/libraries_dll).
+//     Characters outside the system code page arrive as '?'.
+//   * The account goes into the request body as it is, unescaped:
+//     PbLoadParameters accepts only 1 to 15 digits (PbAccountIsValid).
+//     ACCOUNT_LOGIN is a long; a login of more than 15 digits (none is
+//     known) is refused, as a terminal global variable (a double) could
+//     not hold it exactly.
+//   * The server's description text (statuses above 100) is bytes passed
+//     through unchanged; the kit decodes them with CP_ACP, the system code
+//     page. A server that sends another encoding shows garbled text.
+//   * Window handles, text addresses, the heap handle and the callback are
+//     pointer-sized: long (8 bytes), never int. An int argument fills only
+//     the low half of its register, and the DLL would read whatever the
+//     upper half holds; an int result drops the upper half of the handle.
+//     Timer ids are ulong (UINT_PTR). UISetText returns an LRESULT: long.
+//   * The flags of UIAddTextBox and UIAddCheckbox are declared int (pass 0
+//     or 1): the DLL tests the low byte of the slot, and how MQL5 widens a
+//     1-byte bool into it is not documented.
+//   * func101 to func103 take two and four int words that they never read
+//     (on x86-64 they cost nothing; the names and their arguments are the
+//     same as in the 32-bit DLL). They return a double, in XMM0: declared
+//     anything else, the program would read RAX, which holds no value.
+//   * UIGetText returns the address of 8-bit text, declared long. Pure MQL5
+//     cannot read memory at an address; PbGetText copies the text out with
+//     lstrlenA and lstrcpynA from kernel32.dll, which every Windows process
+//     has loaded (same "Allow DLL imports" permission, no extra file). Each
+//     call gives a new block from the process heap (GetProcessHeap()) that
+//     the DLL never frees, so PbReadText zeroes it (RtlZeroMemory, which
+//     64-bit kernel32 passes on to ntdll; its length is a SIZE_T, so ulong)
+//     and frees it (HeapFree) once it has copied the text: a password read
+//     back does not stay in the heap. The copy in your MQL5 string is the
+//     terminal's to keep.
+//   * The MSG record that PeekMessageA fills is 48 bytes on x86-64. MQL5
+//     lays structures out byte by byte unless told otherwise ("pack(1) ...
+//     is identical to default behavior", MQL5 book, Packing structures,
+//     www.mql5.com/en/book/oop/structs_and_unions/structs_pack_dll),
+//     while Windows aligns MSG's 8-byte members: PbMsg therefore spells out
+//     the 4 bytes after message and the 4 at the end, which PeekMessageA
+//     writes too. Do not "tidy" them away.
+//
+// WHAT MQL5 CANNOT (OR MUST NOT) IMPORT
+//   * _GetLastErrorCode@0: the export's name carries '@', which is not
+//     allowed in an MQL5 identifier, and #import has no clause that gives
+//     an import another name; the terminal looks the export up by the
+//     declared name. (x86-64 decorates nothing, but the export keeps the
+//     32-bit DLL's name.) So the numeric code of a failed fetch is not
+//     available to MQL5 programs. What is: LoadParameters' result (1
+//     loaded, 0 failed) and the description (PbLastErrorDescription):
+//     "Could not connect to server." (no answer or an empty one), "Internal
+//     dll error" (an unreadable reply or a status of 100 or less), or the
+//     server's own text for its statuses above 100 (possibly empty).
+//   * GetParameter: takes a C++ std::string object by value. Read the
+//     served values through func101 to func103.
+//   * UIRun: MQL5 cannot hand the DLL a callback, and without one UIRun
+//     returns only when the window is destroyed. Nothing in MQL5 runs while
+//     it waits, so IsStopped() cannot end it and the terminal would end the
+//     program by force. It is not imported here; C++ callers use it.
+//   * _DllMain@12, _DllWndProc@16, _TimerProc@16: for the loader and the
+//     window manager, not for callers.
+//
+// THE WINDOW TOOLKIT FROM MQL5
+//   MQL5 cannot hand a function to a DLL, so UIMakeWindow's callback is
+//   declared long and always 0. With no callback button clicks (WM_COMMAND)
+//   and timer ticks started with UIAddTimer reach no MQL5 code through the
+//   DLL. What does work: PbRunDialog below runs the message loop in MQL5
+//   itself with user32.dll's PeekMessageA / IsDialogMessageA /
+//   TranslateMessage / DispatchMessageA. It looks at each message before it
+//   is dispatched and returns to your code for:
+//   * a click: the left button pressed and released on the same button;
+//     a press dragged off the button, or released over another one, is none;
+//   * Space released on a button;
+//   * Enter: when a button has the keyboard focus (GetFocus) it counts as a
+//     click on that button, otherwise as PB_DIALOG_ENTER;
+//   * Escape, and the ticks of the dialog's own UIAddTimer timer.
+//
+// The user32 and kernel32 functions below are declared in this file only.
+// If another header of yours (the terminal's WinAPI headers, say) declares
+// one of them too and the compiler objects, keep one of the two
+// declarations, with the types used here.
+
+#ifndef PARAMBRIDGE_MQH
+#define PARAMBRIDGE_MQH
+
+// The x86-64 Win32 MSG record, as PeekMessageA fills it (48 bytes; the
+// offsets are Windows', whatever packing MQL5 applies).
+struct PbMsg
+  {
+   long              hwnd;         //  0
+   uint              message;      //  8
+   uint              gap;          // 12: Windows' alignment of wParam
+   long              wParam;       // 16
+   long              lParam;       // 24
+   uint              time;         // 32
+   int               ptX;          // 36
+   int               ptY;          // 40
+   uint              tail;         // 44: rounds MSG up to 48 bytes (lPrivate)
+  };
+#define PB_MSG_BYTES 48
+
+#import "parambridge64.dll"
+   // Parameter service.
+   double func101(int unused1, int unused2);
+   double func102(int unused1, int unused2, int unused3, int unused4);
+   double func103(int unused1, int unused2, int unused3, int unused4);
+   int    LoadParameters(uchar &account[], int accountType);
+   void   GetLastErrorDescription(uchar &buffer[]);
+   // Window toolkit. Sizes are in pixels; the creators take the height
+   // BEFORE the width, UIMakeWindow the width before the height.
+   long   UIMakeWindow(uchar &title[], int x, int y, int width, int height, int placement, long callback);
+   int    UIFinish();
+   ulong  UIAddTimer(ulong id, int seconds);
+   int    UIKillTimer(ulong id);
+   long   UIAddButton(uchar &text[], int x, int y, int height, int width);
+   long   UIAddTextBox(uchar &text[], int x, int y, int height, int width, int password, int focus);
+   long   UIAddCheckbox(int checked, uchar &text[], int x, int y, int height, int width);
+   long   UIAddLabel(uchar &text[], int x, int y, int height, int width);
+   int    UIHide(long handle);
+   int    UIGetChecked(long handle);
+   long   UISetText(long handle, uchar &text[]);
+   long   UIGetText(long handle);
+#import
+
+#import "kernel32.dll"
+   int    lstrlenA(long text);
+   long   lstrcpynA(uchar &buffer[], long text, int bufferLength);
+   long   GetProcessHeap();
+   int    HeapFree(long heap, uint flags, long block);
+   void   RtlZeroMemory(long address, ulong length);
+#import
+
+#import "user32.dll"
+   int    PeekMessageA(PbMsg &msg, long hwnd, uint firstMessage, uint lastMessage, uint removeFlags);
+   int    IsDialogMessageA(long hwnd, PbMsg &msg);
+   int    TranslateMessage(PbMsg &msg);
+   long   DispatchMessageA(PbMsg &msg);
+   int    IsWindow(long hwnd);
+   long   GetFocus();
+#import
+
+//--- placement argument of UIMakeWindow
+#define PB_PLACE_AT            0  // x, y: top-left corner on the screen
+#define PB_PLACE_BOTTOM_RIGHT  1  // x, y: gaps to the right edge and to a line 30 px above the bottom
+
+//--- results of PbRunDialog
+#define PB_DIALOG_STOPPED     -1  // the program is being stopped (IsStopped), or refused
+#define PB_DIALOG_CLOSED       0  // the window no longer exists
+#define PB_DIALOG_BUTTON       1  // a button was clicked (see PbDialog.button)
+#define PB_DIALOG_ENTER        2  // Enter was pressed
+#define PB_DIALOG_ESCAPE       3  // Escape was pressed
+#define PB_DIALOG_TICK         4  // the dialog's timer ticked
+#define PB_DIALOG_NONE      -100  // (internal) nothing to report
+
+//--- results of PbLoadParameters
+#define PB_LOAD_REFUSED       -1  // not asked: an indicator, or the account is not 1 to 15 digits
+#define PB_LOAD_FAILED         0  // the fetch failed: see PbLastErrorDescription()
+#define PB_LOAD_OK             1  // loaded, for this account
+#define PB_LOAD_OTHER_ACCOUNT  2  // the DLL holds another account's parameters: do not use them
+
+#define PB_ACCOUNT_MAX_DIGITS 15  // a global variable holds it exactly (a double)
+#define PB_GV_ACCOUNT "parambridge.account"
+
+#define PB_WM_KEYDOWN     0x0100
+#define PB_WM_KEYUP       0x0101
+#define PB_WM_TIMER       0x0113
+#define PB_WM_LBUTTONDOWN 0x0201
+#define PB_WM_LBUTTONUP   0x0202
+#define PB_WM_QUIT        0x0012
+#define PB_VK_RETURN      0x0D
+#define PB_VK_ESCAPE      0x1B
+#define PB_VK_SPACE       0x20
+#define PB_PM_REMOVE      1
+#define PB_MAX_BUTTONS    8
+
+//+------------------------------------------------------------------+
+//| Text                                                             |
+//+------------------------------------------------------------------+
+// The 8-bit, NUL-terminated form of an MQL5 string.
+void PbText(const string text, uchar &bytes[])
+  {
+   ArrayResize(bytes, 0);
+   StringToCharArray(text, bytes, 0, WHOLE_ARRAY, CP_ACP);
+  }
+
+// Reads the text behind an address that UIGetText returned (0 gives ""),
+// then zeroes and frees the block: it came from the process heap.
+string PbReadText(const long address)
+  {
+   if(address == 0)
+      return("");
+   string text = "";
+   int length = lstrlenA(address);
+   if(length > 0)
+     {
+      uchar bytes[];
+      ArrayResize(bytes, length + 1);
+      lstrcpynA(bytes, address, length + 1);
+      text = CharArrayToString(bytes, 0, length, CP_ACP);
+      ArrayInitialize(bytes, 0);
+      RtlZeroMemory(address, (ulong)length);
+     }
+   HeapFree(GetProcessHeap(), 0, address);
+   return(text);
+  }
+
+//+------------------------------------------------------------------+
+//| Where the kit may run                                            |
+//+------------------------------------------------------------------+
+// False (with one Print per program) in an indicator: it shares its
+// symbol's thread with every other indicator and the symbol's ticks. See
+// rule 2 at the top of this file.
+bool PbAllowedHere(const string what)
+  {
+   if(MQLInfoInteger(MQL_PROGRAM_TYPE) != PROGRAM_INDICATOR)
+      return(true);
+   static bool told = false;
+   if(!told)
+      Print("parambridge: ", what, " refused: indicators share their symbol's thread",
+            " with every other indicator and the symbol's ticks (also when made by iCustom);",
+            " call it from an expert advisor, a script or a service");
+   told = true;
+   return(false);
+  }
+
+//+------------------------------------------------------------------+
+//| Parameter service                                                |
+//+------------------------------------------------------------------+
+// -1.0 until a fetch has succeeded.
+double PbFunc101() { return(func101(0, 0)); }
+double PbFunc102() { return(func102(0, 0, 0, 0)); }
+double PbFunc103() { return(func103(0, 0, 0, 0)); }
+
+// 1 to PB_ACCOUNT_MAX_DIGITS digits 0-9, nothing else: the account goes
+// into the request body unescaped.
+bool PbAccountIsValid(const string account)
+  {
+   int n = StringLen(account);
+   if(n < 1 || n > PB_ACCOUNT_MAX_DIGITS)
+      return(false);
+   for(int i = 0; i < n; i++)
+     {
+      ushort c = StringGetCharacter(account, i);
+      if(c < '0' || c > '9')
+         return(false);
+     }
+   return(true);
+  }
+
+// The account the DLL's parameters were fetched for in this terminal
+// session, or 0 when the kit has not recorded one.
+double PbParametersAccount()
+  {
+   if(!GlobalVariableCheck(PB_GV_ACCOUNT))
+      return(0);
+   return(GlobalVariableGet(PB_GV_ACCOUNT));
+  }
+
+// Whether the DLL answers from its store. The getters give -1.0 until a
+// fetch has succeeded, so a value other than -1.0 proves a success; a
+// server that serves -1.0 for all three is taken for "not loaded".
+bool PbLooksLoaded()
+  {
+   return(PbFunc101() != -1.0 || PbFunc102() != -1.0 || PbFunc103() != -1.0);
+  }
+
+// One of PB_LOAD_...: PB_LOAD_OK when the DLL holds the parameters of
+// `account` (fetched now, or earlier in this terminal session). Blocks
+// until the server answers. When the DLL already holds another account's
+// parameters it fetches nothing and gives PB_LOAD_OTHER_ACCOUNT, with an
+// Alert and a Print.
+int PbLoadParameters(const string account, const int accountType)
+  {
+   if(!PbAllowedHere("PbLoadParameters"))
+      return(PB_LOAD_REFUSED);
+   if(!PbAccountIsValid(account))
+     {
+      Print("parambridge: account \"", account, "\" refused: 1 to ",
+            PB_ACCOUNT_MAX_DIGITS, " digits only");
+      return(PB_LOAD_REFUSED);
+     }
+   bool loadedBefore = PbLooksLoaded();
+   uchar bytes[];
+   PbText(account, bytes);
+   if(LoadParameters(bytes, accountType) != 1)
+      return(PB_LOAD_FAILED);
+   double wanted = StringToDouble(account);
+   if(!loadedBefore)
+     {
+      GlobalVariableTemp(PB_GV_ACCOUNT);
+      GlobalVariableSet(PB_GV_ACCOUNT, wanted);
+      return(PB_LOAD_OK);
+     }
+   double holder = PbParametersAccount();
+   if(holder == wanted)
+      return(PB_LOAD_OK);
+   string whose = holder == 0 ? "an account the kit did not record" : "account " + DoubleToString(holder, 0);
+   string line = "parambridge: the DLL holds the parameters of " + whose + ", not of account " + account +
+                 "; they are not used. Restart the terminal to fetch for account " + account + ".";
+   Print(line);
+   Alert(line);
+   return(PB_LOAD_OTHER_ACCOUNT);
+  }
+
+// Why the last fetch failed (at most 255 characters).
+string PbLastErrorDescription()
+  {
+   uchar buffer[256];
+   ArrayInitialize(buffer, 0);
+   GetLastErrorDescription(buffer);
+   return(CharArrayToString(buffer, 0, WHOLE_ARRAY, CP_ACP));
+  }
+
+//+------------------------------------------------------------------+
+//| Window toolkit                                                   |
+//+------------------------------------------------------------------+
+// The window this program made and has not finished (0: none).
+long PbOpenHost = 0;
+
+// 0 in an indicator (PbAllowedHere).
+long PbMakeWindow(const string title, const int x, const int y, const int width, const int height, const int placement)
+  {
+   if(!PbAllowedHere("PbMakeWindow"))
+      return(0);
+   uchar bytes[];
+   PbText(title, bytes);
+   long host = UIMakeWindow(bytes, x, y, width, height, placement, 0);
+   if(host != 0)
+      PbOpenHost = host;
+   return(host);
+  }
+
+long PbAddLabel(const string text, const int x, const int y, const int height, const int width)
+  {
+   uchar bytes[];
+   PbText(text, bytes);
+   return(UIAddLabel(bytes, x, y, height, width));
+  }
+
+long PbAddTextBox(const string text, const int x, const int y, const int height, const int width, const bool password, const bool focus)
+  {
+   uchar bytes[];
+   PbText(text, bytes);
+   return(UIAddTextBox(bytes, x, y, height, width, password ? 1 : 0, focus ? 1 : 0));
+  }
+
+long PbAddCheckbox(const bool checked, const string text, const int x, const int y, const int height, const int width)
+  {
+   uchar bytes[];
+   PbText(text, bytes);
+   return(UIAddCheckbox(checked ? 1 : 0, bytes, x, y, height, width));
+  }
+
+// An empty text changes nothing (the control keeps its text) and gives 0.
+long PbSetText(const long handle, const string text)
+  {
+   uchar bytes[];
+   PbText(text, bytes);
+   return(UISetText(handle, bytes));
+  }
+
+// The control's (or window's) text, at most 254 characters. The DLL's
+// copy is zeroed and freed (PbReadText).
+string PbGetText(const long handle) { return(PbReadText(UIGetText(handle))); }
+
+bool PbIsChecked(const long handle) { return(UIGetChecked(handle) == 1); }
+
+// A dialog run by MQL5 code: the host window, its buttons (with their
+// sizes, to tell a click from a press dragged away) and its timer.
+struct PbDialog
+  {
+   long              host;
+   ulong             timer;        // 0: none
+   int               buttons;
+   long              handle[PB_MAX_BUTTONS];
+   int               width[PB_MAX_BUTTONS];
+   int               height[PB_MAX_BUTTONS];
+   long              pressed;      // the button the left mouse button went down on, or 0
+   long              button;       // after PB_DIALOG_BUTTON: the handle clicked
+  };
+
+void PbDialogInit(PbDialog &dialog, const long host)
+  {
+   dialog.host = host;
+   dialog.timer = 0;
+   dialog.buttons = 0;
+   dialog.pressed = 0;
+   dialog.button = 0;
+  }
+
+long PbDialogAddButton(PbDialog &dialog, const string text, const int x, const int y, const int height, const int width)
+  {
+   uchar bytes[];
+   PbText(text, bytes);
+   long handle = UIAddButton(bytes, x, y, height, width);
+   if(handle != 0 && dialog.buttons < PB_MAX_BUTTONS)
+     {
+      dialog.handle[dialog.buttons] = handle;
+      dialog.width[dialog.buttons] = width;
+      dialog.height[dialog.buttons] = height;
+      dialog.buttons++;
+     }
+   return(handle);
+  }
+
+// A repeating timer on the dialog; PbRunDialog returns PB_DIALOG_TICK on
+// each tick. UIAddTimer's ticks have no effect of their own (no callback).
+bool PbDialogSetTimer(PbDialog &dialog, const ulong id, const int seconds)
+  {
+   if(UIAddTimer(id, seconds) == 0)
+      return(false);
+   dialog.timer = id;
+   return(true);
+  }
+
+// The index of a dialog button's handle, or -1.
+int PbDialogButtonIndex(const PbDialog &dialog, const long handle)
+  {
+   for(int i = 0; i < dialog.buttons; i++)
+      if(handle != 0 && dialog.handle[i] == handle)
+         return(i);
+   return(-1);
+  }
+
+// What one message means to the dialog, looked at before it is dispatched.
+int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
+  {
+   if(msg.message == PB_WM_TIMER && dialog.timer != 0 && (ulong)msg.wParam == dialog.timer && msg.hwnd == dialog.host)
+      return(PB_DIALOG_TICK);
+   if(msg.message == PB_WM_KEYDOWN && msg.wParam == PB_VK_RETURN)
+     {
+      // Enter acts on the button that has the focus, else it is Enter.
+      long focus = GetFocus();
+      if(PbDialogButtonIndex(dialog, focus) >= 0)
+        {
+         dialog.button = focus;
+         return(PB_DIALOG_BUTTON);
+        }
+      return(PB_DIALOG_ENTER);
+     }
+   if(msg.message == PB_WM_KEYDOWN && msg.wParam == PB_VK_ESCAPE)
+      return(PB_DIALOG_ESCAPE);
+   int i = PbDialogButtonIndex(dialog, msg.hwnd);
+   if(msg.message == PB_WM_LBUTTONDOWN)
+     {
+      dialog.pressed = i >= 0 ? msg.hwnd : 0;
+      return(PB_DIALOG_NONE);
+     }
+   if(i < 0)
+     {
+      if(msg.message == PB_WM_LBUTTONUP)
+         dialog.pressed = 0;
+      return(PB_DIALOG_NONE);
+     }
+   if(msg.message == PB_WM_KEYUP && msg.wParam == PB_VK_SPACE)
+     {
+      dialog.button = msg.hwnd;
+      return(PB_DIALOG_BUTTON);
+     }
+   if(msg.message == PB_WM_LBUTTONUP)
+     {
+      // A click only when the press was on this button too. A button
+      // captures the mouse when pressed, so its release comes here even
+      // off the button; coordinates are signed 16-bit, relative to it,
+      // in the low 32 bits of lParam.
+      bool pressedHere = dialog.pressed == msg.hwnd;
+      dialog.pressed = 0;
+      int x = (int)(msg.lParam & 0xFFFF);
+      int y = (int)((msg.lParam >> 16) & 0xFFFF);
+      if(x >= 0x8000) x -= 0x10000;
+      if(y >= 0x8000) y -= 0x10000;
+      if(pressedHere && x >= 0 && y >= 0 && x < dialog.width[i] && y < dialog.height[i])
+        {
+         dialog.button = msg.hwnd;
+         return(PB_DIALOG_BUTTON);
+        }
+     }
+   return(PB_DIALOG_NONE);
+  }
+
+// Runs the dialog's messages until something happens that the caller must
+// decide on; returns one of PB_DIALOG_... . Call it again to go on.
+// PB_DIALOG_STOPPED at once in an indicator (PbAllowedHere), and when
+// PbMsg is not the 48-byte MSG record (PeekMessageA would write past it).
+int PbRunDialog(PbDialog &dialog)
+  {
+   if(!PbAllowedHere("PbRunDialog"))
+      return(PB_DIALOG_STOPPED);
+   if(sizeof(PbMsg) != PB_MSG_BYTES)
+     {
+      Print("parambridge: PbMsg is ", sizeof(PbMsg), " bytes, not ", PB_MSG_BYTES, "; the dialog loop refuses");
+      return(PB_DIALOG_STOPPED);
+     }
+   PbMsg msg;
+   while(!IsStopped())
+     {
+      if(IsWindow(dialog.host) == 0)
+         return(PB_DIALOG_CLOSED);
+      if(PeekMessageA(msg, dialog.host, 0, 0, PB_PM_REMOVE) == 0)
+        {
+         Sleep(20);
+         continue;
+        }
+      int what = PbDialogEvent(dialog, msg);
+      if(IsDialogMessageA(dialog.host, msg) == 0)
+        {
+         TranslateMessage(msg);
+         DispatchMessageA(msg);
+        }
+      if(what != PB_DIALOG_NONE)
+         return(what);
+     }
+   return(PB_DIALOG_STOPPED);
+  }
+
+// Destroys the window and takes away the quit message that its
+// destruction posts to this thread.
+void PbFinish()
+  {
+   UIFinish();
+   PbOpenHost = 0;
+   PbMsg msg;
+   PeekMessageA(msg, 0, PB_WM_QUIT, PB_WM_QUIT, PB_PM_REMOVE);
+  }
+
+// For OnDeinit: finishes the window this program made, if it is still up
+// (its timer dies with it). True when there was one. A window of another
+// program is never touched.
+bool PbDialogClose()
+  {
+   if(PbOpenHost == 0)
+      return(false);
+   bool open = IsWindow(PbOpenHost) != 0;
+   if(open)
+      PbFinish();
+   PbOpenHost = 0;
+   return(open);
+  }
+
+#endif
