@@ -19,7 +19,7 @@
 //             its value on the x87 stack at every call; eight such calls
 //             fill it.
 //
-// examples/demo/check_mql4_imports.py compares these rows with the
+// examples/demo/check_kit_imports.py compares these rows with the
 // .mqh's #import blocks and with module/parambridge.def; the demo host's
 // function pointer types are static_assert-checked against them. Keep the
 // one-row-per-line layout: the checker reads it.

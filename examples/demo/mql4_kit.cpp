@@ -20,7 +20,7 @@ constexpr int kVkSpace = 0x20;
 constexpr unsigned kPmRemove = 1;
 
 HMODULE ModuleFor(const char* module, HMODULE dll) {
-  if (std::strcmp(module, "parambridge") == 0) return dll;
+  if (std::strncmp(module, "parambridge", 11) == 0) return dll;  // or parambridge64
   const std::string name = std::string(module) + ".dll";
   HMODULE loaded = GetModuleHandleA(name.c_str());
   return loaded ? loaded : LoadLibraryA(name.c_str());
@@ -36,10 +36,10 @@ Fn Lookup(HMODULE module, const char* name) {
 
 bool ResolveImports(HMODULE dll, Mql4Imports& im, std::string& missing) {
   missing.clear();
-#define PB_RESOLVE(module, name, convention, argBytes, result)             \
+#define PB_RESOLVE(module, name, ...)                                       \
   im.name = Lookup<mql4::name>(ModuleFor(#module, dll), #name);            \
   if (!im.name) missing += std::string(missing.empty() ? "" : ", ") + #module ".dll!" #name;
-  PB_MQL4_IMPORTS(PB_RESOLVE)
+  PB_KIT_IMPORTS(PB_RESOLVE)
 #undef PB_RESOLVE
   im.GetLastErrorCode = Lookup<host::GetLastErrorCode>(dll, "_GetLastErrorCode@0");
   if (!im.GetLastErrorCode) missing += std::string(missing.empty() ? "" : ", ") + "_GetLastErrorCode@0";
@@ -70,9 +70,13 @@ std::string Kit::PbReadText(mql4::Handle address) const {
 
 bool Kit::PbAllowedHere(const char* what) const {
   if (type_ != ProgramType::kIndicator) return true;
-  if (!told_)
-    Print(std::string("parambridge: ") + what +
-          " refused: indicators run on the terminal's interface thread");
+  // The first words of each kit's Print.
+#ifdef _WIN64
+  constexpr char kWhy[] = " refused: indicators share their symbol's thread";
+#else
+  constexpr char kWhy[] = " refused: indicators run on the terminal's interface thread";
+#endif
+  if (!told_) Print(std::string("parambridge: ") + what + kWhy);
   told_ = true;
   return false;
 }
@@ -154,7 +158,7 @@ mql4::Handle Kit::PbAddCheckbox(bool checked, const std::string& text, int x, in
   return im_.UIAddCheckbox(checked ? 1 : 0, bytes.data(), x, y, height, width);
 }
 
-int Kit::PbSetText(mql4::Handle handle, const std::string& text) const {
+mql4::Handle Kit::PbSetText(mql4::Handle handle, const std::string& text) const {
   std::vector<mql4::uchar> bytes = PbText(text);
   return im_.UISetText(handle, bytes.data());
 }

@@ -9,10 +9,13 @@
 // mql4_imports.h at compile time.
 //
 // Built for x86-64 the same host plays a program of a 64-bit terminal
-// against parambridge64.dll: there a window handle, a text address, a
-// timer id and the callback are 8-byte values (MQL5 long and ulong) and
-// MSG has its 64-bit layout; everything else is the same. Handle and Id
-// carry that one difference.
+// against parambridge64.dll, with the MQL5 kit's parambridge.mqh: there a
+// window handle, a text address, the heap handle, a heap size, an LRESULT,
+// a timer id and the callback are 8-byte values (MQL5 long and ulong), PbMsg
+// is the MQL5 kit's 48-byte record (its gaps spelled out, packed as MQL5
+// packs structures), and the types are checked against mql5_imports.h.
+// The MQL5 wrappers are the MQL4 ones with those types; Handle and Id
+// carry the difference.
 #pragma once
 
 #include <windows.h>
@@ -23,8 +26,17 @@
 #include <type_traits>
 #include <vector>
 
+#ifdef _WIN64
+#include "kit_kinds_x64.h"
+#include "mql5_imports.h"
+// X(module, name, argument kinds, result)
+#define PB_KIT_IMPORTS(X) PB_MQL5_IMPORTS(X)
+#else
 #include "mql4_imports.h"
 #include "terminal_call.h"
+// X(module, name, convention, argument bytes, result)
+#define PB_KIT_IMPORTS(X) PB_MQL4_IMPORTS(X)
+#endif
 
 namespace mql4 {
 
@@ -37,7 +49,24 @@ using Handle = int;  // MQL4 int
 using Id = unsigned;  // MQL4 uint
 #endif
 
-struct PbMsg {  // the .mqh's struct PbMsg
+#ifdef _WIN64
+// The MQL5 .mqh's struct PbMsg, laid out as MQL5 lays out structures: field
+// after field, no padding of its own.
+#pragma pack(push, 1)
+struct PbMsg {
+  Handle hwnd;
+  unsigned message;
+  unsigned gap;  // Windows' alignment of wParam
+  Handle wParam;
+  Handle lParam;
+  unsigned time;
+  int ptX;
+  int ptY;
+  unsigned tail;  // rounds MSG up to 48 bytes
+};
+#pragma pack(pop)
+#else
+struct PbMsg {  // the MQL4 .mqh's struct PbMsg
   Handle hwnd;
   unsigned message;
   Handle wParam;
@@ -46,8 +75,11 @@ struct PbMsg {  // the .mqh's struct PbMsg
   int ptX;
   int ptY;
 };
+#endif
 static_assert(sizeof(PbMsg) == sizeof(MSG), "PbMsg must be the Win32 MSG record");
-static_assert(offsetof(PbMsg, wParam) == offsetof(MSG, wParam) &&
+static_assert(offsetof(PbMsg, message) == offsetof(MSG, message) &&
+                  offsetof(PbMsg, wParam) == offsetof(MSG, wParam) &&
+                  offsetof(PbMsg, lParam) == offsetof(MSG, lParam) &&
                   offsetof(PbMsg, time) == offsetof(MSG, time) &&
                   offsetof(PbMsg, ptX) == offsetof(MSG, pt),
               "PbMsg's fields must lie where MSG's do");
@@ -71,13 +103,13 @@ using UIAddCheckbox = Handle(__cdecl*)(int checked, uchar* text, int x, int y, i
 using UIAddLabel = Handle(__cdecl*)(uchar* text, int x, int y, int height, int width);
 using UIHide = int(__cdecl*)(Handle handle);
 using UIGetChecked = int(__cdecl*)(Handle handle);
-using UISetText = int(__cdecl*)(Handle handle, uchar* text);
+using UISetText = Handle(__cdecl*)(Handle handle, uchar* text);
 using UIGetText = Handle(__cdecl*)(Handle handle);
 // #import "kernel32.dll"
 using lstrlenA = int(__stdcall*)(Handle text);
 using lstrcpynA = Handle(__stdcall*)(uchar* buffer, Handle text, int bufferLength);
 using GetProcessHeap = Handle(__stdcall*)();
-using HeapFree = int(__stdcall*)(Handle heap, int flags, Handle block);
+using HeapFree = int(__stdcall*)(Handle heap, unsigned flags, Handle block);
 using RtlZeroMemory = void(__stdcall*)(Handle address, Handle length);
 // #import "user32.dll"
 using PeekMessageA = int(__stdcall*)(PbMsg* msg, Handle hwnd, unsigned first, unsigned last,
@@ -165,18 +197,27 @@ namespace kitcheck {
 // x86-64 has one calling convention: every import is a plain pointer.
 template <typename F>
 using Held = F;
+
+#define PB_CHECK_ROW(module, name, argKinds, returns)                                    \
+  static_assert(kitkinds::Same(kitkinds::Sig<mql4::name>::args.data(), argKinds),       \
+                #name ": argument kinds differ from mql5_imports.h");                   \
+  static_assert(kitkinds::Same(kitkinds::Sig<mql4::name>::result, #returns),            \
+                #name ": result differs from mql5_imports.h");
+PB_MQL5_IMPORTS(PB_CHECK_ROW)
+#undef PB_CHECK_ROW
 }  // namespace kitcheck
 #endif
 
 // Every import of the .mqh, resolved by name as the terminal resolves them.
 struct Mql4Imports {
-#define PB_FIELD(module, name, convention, argBytes, result) kitcheck::Held<mql4::name> name{};
-  PB_MQL4_IMPORTS(PB_FIELD)
+#define PB_FIELD(module, name, ...) kitcheck::Held<mql4::name> name{};
+  PB_KIT_IMPORTS(PB_FIELD)
 #undef PB_FIELD
   host::GetLastErrorCode GetLastErrorCode = nullptr;  // "_GetLastErrorCode@0"
 };
 
-// Resolves every row from `dll` (parambridge), kernel32 and user32. On
+// Resolves every row from `dll` (parambridge or parambridge64), kernel32
+// and user32. On
 // failure `missing` names what could not be found.
 bool ResolveImports(HMODULE dll, Mql4Imports& im, std::string& missing);
 
@@ -245,7 +286,7 @@ class Kit {
                             bool password, bool focus) const;
   mql4::Handle PbAddCheckbox(bool checked, const std::string& text, int x, int y, int height,
                              int width) const;
-  int PbSetText(mql4::Handle handle, const std::string& text) const;
+  mql4::Handle PbSetText(mql4::Handle handle, const std::string& text) const;
   std::string PbGetText(mql4::Handle handle) const { return PbReadText(im_.UIGetText(handle)); }
   bool PbIsChecked(mql4::Handle handle) const { return im_.UIGetChecked(handle) == 1; }
 
