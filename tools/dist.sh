@@ -3,8 +3,8 @@
 # data folder (unpack it into the folder that File > Open Data Folder
 # opens), and its SHA-256 beside it. The version is `git describe`.
 # MQL4/ holds parambridge.dll (from `make win32`, build/win32) and the MQL4
-# kit; MQL5/ holds parambridge64.dll (from `make win64`, build/win64) and,
-# when examples/MQL5/ is there, the MQL5 kit.
+# kit; MQL5/ holds parambridge64.dll (from `make win64`, build/win64) and
+# the MQL5 kit. A kit file missing fails the build of the archive.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -36,21 +36,18 @@ version=$(git -C "$root" describe --tags --always --dirty 2>/dev/null || echo un
 name=parambridge-$version
 stage=$dist/stage/$name
 rm -rf "$stage"
-mkdir -p "$stage/MQL4/Libraries" "$stage/MQL4/Include" "$stage/MQL4/Experts" "$stage/MQL4/Scripts"
+for d in MQL4 MQL5; do
+  mkdir -p "$stage/$d/Libraries" "$stage/$d/Include" "$stage/$d/Experts" "$stage/$d/Scripts"
+done
 
 i686-w64-mingw32-strip --strip-all -o "$stage/MQL4/Libraries/parambridge.dll" "$dll"
 cp "$kit/Include/parambridge.mqh" "$stage/MQL4/Include/"
 cp "$kit/Experts/"*.mq4 "$stage/MQL4/Experts/"
 cp "$kit/Scripts/"*.mq4 "$stage/MQL4/Scripts/"
-mkdir -p "$stage/MQL5/Libraries"
 x86_64-w64-mingw32-strip --strip-all -o "$stage/MQL5/Libraries/parambridge64.dll" "$dll64"
-# The MQL5 kit as it lies in examples/MQL5/, a data folder's MQL5 tree.
-if [ -d "$kit5" ]; then
-  (cd "$kit5" && find . -type f \( -name '*.mqh' -o -name '*.mq5' \) | while read -r f; do
-    mkdir -p "$stage/MQL5/$(dirname "$f")"
-    cp "$f" "$stage/MQL5/$f"
-  done)
-fi
+cp "$kit5/Include/parambridge.mqh" "$stage/MQL5/Include/"
+cp "$kit5/Experts/"*.mq5 "$stage/MQL5/Experts/"
+cp "$kit5/Scripts/"*.mq5 "$stage/MQL5/Scripts/"
 cp "$root/README.md" "$stage/"
 
 # The same inputs give the same archive: fixed times (the last commit's),
