@@ -515,7 +515,9 @@ int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
    int i = PbDialogButtonIndex(dialog, msg.hwnd);
    if(msg.message == PB_WM_LBUTTONDOWN)
      {
-      dialog.pressed = i >= 0 ? msg.hwnd : 0;
+      dialog.pressed = 0;
+      if(i >= 0)
+         dialog.pressed = msg.hwnd;
       return(PB_DIALOG_NONE);
      }
    if(i < 0)
