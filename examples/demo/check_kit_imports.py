@@ -345,11 +345,11 @@ def check_msg(d, msg):
         return ["the .mqh declares no struct PbMsg (the MSG record PeekMessageA fills)"]
     fields, size = msg
     where = {name: (offset, nbytes) for name, offset, nbytes in fields}
-    pointer = d.msg_layout[1][1]  # message follows a pointer-sized hwnd
-    want = {"hwnd": (0, pointer), "message": (d.msg_layout[1][1], 4),
-            "wParam": (d.msg_layout[2][1], pointer), "lParam": (d.msg_layout[3][1], pointer),
-            "time": (d.msg_layout[4][1], 4), "ptX": (d.msg_layout[5][1], 4),
-            "ptY": (d.msg_layout[5][1] + 4, 4)}
+    at = dict(d.msg_layout)
+    pointer = at["message"]  # message follows a pointer-sized hwnd
+    want = {"hwnd": (0, pointer), "message": (at["message"], 4),
+            "wParam": (at["wParam"], pointer), "lParam": (at["lParam"], pointer),
+            "time": (at["time"], 4), "ptX": (at["pt"], 4), "ptY": (at["pt"] + 4, 4)}
     errors = []
     for name, (offset, nbytes) in sorted(want.items(), key=lambda kv: kv[1]):
         got = where.get(name)
@@ -358,9 +358,9 @@ def check_msg(d, msg):
                           "%d bytes wide (%s lays out structures field after field)"
                           % (name, "missing" if got is None else "at offset %d, %d bytes wide" % got,
                              "x86-64" if pointer == 8 else "i686", offset, nbytes, d.lang))
-    if size != d.msg_layout[-1][1]:
+    if size != at["size"]:
         errors.append("struct PbMsg is %d bytes, MSG is %d: PeekMessageA writes the whole record"
-                      % (size, d.msg_layout[-1][1]))
+                      % (size, at["size"]))
     return errors
 
 
@@ -482,6 +482,8 @@ FAULTS = {"mql4": [
      "_GetLastErrorCode@0"),
     ("MSG without its lParam", "mqh",
      "   int               lParam;\n", "", "lParam"),
+    ("the 64-bit DLL imported", "mqh",
+     '#import "parambridge.dll"', '#import "parambridge64.dll"', "kit's DLL"),
 ], "mql5": [
     ("UIMakeWindow returning int", "mqh",
      "long   UIMakeWindow(", "int    UIMakeWindow(", "low half"),
