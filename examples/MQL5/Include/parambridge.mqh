@@ -13,16 +13,20 @@
 //   1. Never fetch from OnInit, OnTick or OnDeinit. LoadParameters blocks
 //      its thread until the server has answered (up to the transport's
 //      15-minute time-outs per phase) and nothing interrupts it. Right
-//      after start the terminal may not be connected yet and
-//      AccountInfoInteger(ACCOUNT_LOGIN) can still be 0. The MQL5
-//      reference's OnDeinit page names no time limit; the MQL4 reference
-//      gives deinit 2.5 s before the program is ended by force, and this
-//      kit assumes no more for MQL5. Fetch from OnTimer (EventSetTimer in
-//      OnInit) once TerminalInfoInteger(TERMINAL_CONNECTED) is true and the
-//      login is not 0, and try a failed fetch again later, waiting longer
-//      each time. If the program is removed while a fetch is under way, the
-//      terminal may end its thread by force; what the DLL is left holding
-//      then is not known (nobody could try it where this kit was made).
+//      after start the terminal may not be connected yet
+//      (TerminalInfoInteger(TERMINAL_CONNECTED), "Connection to a trade
+//      server", www.mql5.com/en/docs/constants/environment_state/
+//      terminalstatus) and AccountInfoInteger(ACCOUNT_LOGIN), a long, can
+//      still be 0 (.../environment_state/accountinformation). The MQL5
+//      reference's OnDeinit page (www.mql5.com/en/docs/event_handlers/
+//      ondeinit) names no time limit; the MQL4 reference gives deinit 2.5 s
+//      before the program is ended by force, and this kit assumes no more
+//      for MQL5: not certain. Fetch from OnTimer (EventSetTimer in OnInit)
+//      once the terminal is connected and the login is not 0, and try a
+//      failed fetch again later, waiting longer each time. If the program
+//      is removed while a fetch is under way, the terminal may end its
+//      thread by force; what the DLL is left holding then is not known
+//      (nobody could try it where this kit was made).
 //      Experts/ParamBridgeSample.mq5 shows the pattern.
 //   2. Expert advisors, scripts and services only. "All indicators
 //      calculated on one symbol ... work in the same thread", together
@@ -33,8 +37,10 @@
 //      where even Sleep is not allowed
 //      (www.mql5.com/en/book/common/timing/timing_sleep). A fetch there
 //      would stall every indicator and every tick of the symbol, and a
-//      dialog loop there cannot Sleep between messages. PbLoadParameters, PbMakeWindow and
-//      PbRunDialog refuse when MQLInfoInteger(MQL_PROGRAM_TYPE) is
+//      dialog loop there cannot Sleep between messages. PbLoadParameters,
+//      PbMakeWindow and PbRunDialog refuse when
+//      MQLInfoInteger(MQL_PROGRAM_TYPE) (the running program's type:
+//      www.mql5.com/en/book/common/environment/env_type_license) is
 //      PROGRAM_INDICATOR and say so once with Print. An indicator that an
 //      expert advisor creates with iCustom is still an indicator, on the
 //      symbol's indicator thread: fetch in the expert itself and pass the
@@ -43,13 +49,15 @@
 //      parameters until it is unloaded, whatever account is logged in
 //      later, and answers every later LoadParameters with 1 at once. The
 //      wrappers therefore remember in the temporary terminal global
-//      variable "parambridge.account" (GlobalVariableTemp: it lives only
-//      until the terminal closes) which account the parameters were
-//      fetched for, and PbLoadParameters returns PB_LOAD_OTHER_ACCOUNT
-//      (with an Alert and a Print) instead of PB_LOAD_OK when asked for
-//      another one. Do not trade on the values then: restart the terminal
-//      to fetch for the new account. A 32-bit terminal with parambridge.dll
-//      keeps its own parameters and its own global variables.
+//      variable "parambridge.account" (GlobalVariableTemp: it "will exist
+//      only until the end of the current terminal session",
+//      www.mql5.com/en/book/common/globals/globals_temp) which account the
+//      parameters were fetched for, and PbLoadParameters returns
+//      PB_LOAD_OTHER_ACCOUNT (with an Alert and a Print) instead of
+//      PB_LOAD_OK when asked for another one. Do not trade on the values
+//      then: restart the terminal to fetch for the new account. A 32-bit
+//      terminal with parambridge.dll keeps its own parameters and its own
+//      global variables.
 //   4. Finish every window before leaving the handler that made it. The
 //      window belongs to the thread that made it and only PbRunDialog reads
 //      its messages: left open between handlers it stops answering. Call
@@ -83,7 +91,8 @@
 //     through unchanged; the kit decodes them with CP_ACP, the system code
 //     page. A server that sends another encoding shows garbled text.
 //   * Window handles, text addresses, the heap handle and the callback are
-//     pointer-sized: long (8 bytes), never int. An int argument fills only
+//     pointer-sized: long (8 bytes; int is 4, www.mql5.com/en/docs/basis/
+//     types/integer/integertypes), never int. An int argument fills only
 //     the low half of its register, and the DLL would read whatever the
 //     upper half holds; an int result drops the upper half of the handle.
 //     Timer ids are ulong (UINT_PTR). UISetText returns an LRESULT: long.
