@@ -127,8 +127,10 @@ namespace host {
 using GetLastErrorCode = int(__stdcall*)();
 }
 
-// The MQL4 argument sizes and conventions; x86-64 has one convention and
-// passes every argument in an 8-byte slot, so there is nothing to check.
+// i686: each import's convention, argument bytes and result against
+// mql4_imports.h. x86-64 has one convention and gives every argument an
+// 8-byte slot: there each import's argument kinds (what the callee reads of
+// each slot) and result are checked against mql5_imports.h.
 #ifndef _WIN64
 namespace kitcheck {
 
