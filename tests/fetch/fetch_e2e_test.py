@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The fetch end to end under Wine: parambridge.dll and pb::PostForm over
-Wine's WinHTTP against tools/product_server.py on 127.0.0.1:80 and :443.
+Wine's WinHTTP against server/product_server.py on 127.0.0.1:80 and :443.
 
 Every DLL scenario runs in a fresh probe process, so each starts from a
 freshly loaded module (loaded flag clear, last error code 0, empty store).
@@ -26,7 +26,7 @@ from harness import (PortLock, ServerProcess, make_certificate, reply_body,  # n
 
 ARGS = None
 SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SAMPLE_PARAMS = os.path.join(SOURCE_ROOT, "examples", "server", "params.json")
+SAMPLE_PARAMS = os.path.join(SOURCE_ROOT, "server", "params.json")
 ENDPOINT = "http://127.0.0.1/parambridge/run/"
 
 
