@@ -595,9 +595,12 @@ def main(argv):
             fail("cannot load the certificate %s: %s" % (cert, e))
         servers.append(bind(args.bind, args.https_port, state, tls=True))
 
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    # SIGTERM and SIGINT are taken synchronously: blocked before any thread
+    # starts (threads inherit the mask), then awaited with sigwait. A handler
+    # that set an Event could deadlock: it runs in the main thread, which may
+    # be holding that Event's lock in its own wait.
+    stop_signals = {signal.SIGTERM, signal.SIGINT}
+    signal.pthread_sigmask(signal.SIG_BLOCK, stop_signals)
     threads = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
                for s in servers]
     for t in threads:
@@ -610,8 +613,7 @@ def main(argv):
     state.log_raw("listening on %s" % ", ".join(
         "%s://%s:%d" % ("https" if s.tls else "http", args.bind, s.server_address[1])
         for s in servers))
-    while not stop.wait(0.5):
-        pass
+    signal.sigwait(stop_signals)
     for s in servers:
         s.shutdown()
         s.server_close()
