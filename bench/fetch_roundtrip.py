@@ -86,8 +86,8 @@ def main():
 
     work = tempfile.mkdtemp(prefix="fetch-roundtrip-")
     with PortLock():
-        server = ServerProcess(os.path.join(ROOT, "tools", "product_server.py"),
-                               os.path.join(ROOT, "examples", "server", "params.json"),
+        server = ServerProcess(os.path.join(ROOT, "server", "product_server.py"),
+                               os.path.join(ROOT, "server", "params.json"),
                                work, https_port=0, control=False)
         try:
             dll_lines = wine(build, "tests/fetch/dll_probe.exe",

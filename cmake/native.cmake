@@ -1,4 +1,5 @@
-# The portable core on the host: unit tests, benchmarks, fuzz targets.
+# The portable core on the host: unit tests, benchmarks, fuzz targets; and
+# the stand-in server's tests, which need no Wine.
 if(PB_FUZZ)
   add_subdirectory(fuzz)
 elseif(PB_BENCH)
@@ -6,4 +7,5 @@ elseif(PB_BENCH)
 else()
   find_package(GTest REQUIRED)
   add_subdirectory(tests/native)
+  add_subdirectory(server)
 endif()

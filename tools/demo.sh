@@ -20,8 +20,8 @@ build=${PB_DEMO_BUILD:-$root/build/win$arch}
 [ -d "$build" ] && build=$(cd "$build" && pwd)
 dll=$build/$dll_name
 host=$build/examples/demo/pb_demo_host.exe
-server=$root/tools/product_server.py
-params=$root/examples/server/params.json
+server=$root/server/product_server.py
+params=$root/server/params.json
 lock=/tmp/parambridge-ports.lock
 seconds=${PB_DEMO_SECONDS:-8}
 

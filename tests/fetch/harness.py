@@ -1,4 +1,4 @@
-"""Runs tools/product_server.py for the fetch tests and the benchmark.
+"""Runs server/product_server.py for the fetch tests and the benchmark.
 
 PortLock takes /tmp/parambridge-ports.lock, which everything that binds the
 loopback ports 80/443 shares. Its descriptor is not inherited (Python's

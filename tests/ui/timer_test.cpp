@@ -1,7 +1,10 @@
 // Toolkit timers: ticks reach the callback through TimerProc as
-// (WM_TIMER, id, host window). Intervals are checked with tolerances: the
-// window manager's minimum is about 10 ms on Wine and 15.6 ms on Windows,
-// and a busy machine delays ticks.
+// (WM_TIMER, id, host window). A timer never ticks early (but for the
+// clock's granularity), while a busy machine delays ticks by any amount: the
+// lower bounds are tight, and the upper ones only as tight as telling the
+// right interval from a wrong one needs. Start times are taken before the
+// timer is set. The window manager's minimum is about 10 ms on Wine and
+// 15.6 ms on Windows.
 #include <map>
 
 #include "fixture.h"
@@ -17,6 +20,10 @@ struct Tick {
   LARGE_INTEGER at;
 };
 std::vector<Tick> g_ticks;
+
+// How early a tick may seem: the timer's clock and the performance counter
+// are read at different granularities (10-16 ms).
+constexpr double kClockSlack = 0.05;
 
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
   LARGE_INTEGER f;
@@ -66,8 +73,11 @@ TEST_F(TimerTest, TwoSecondTimerId7) {
     EXPECT_TRUE(t.handledPtrNonNull);
     EXPECT_EQ(t.handledOnEntry, 0);
   }
-  EXPECT_NEAR(Seconds(start, g_ticks[0].at), 2.0, 0.5);
-  EXPECT_NEAR(Seconds(g_ticks[0].at, g_ticks[1].at), 2.0, 0.5);
+  // Tick k comes no sooner than 2k s after the timer was set; a second
+  // taken as a millisecond would tick at once. The watchdog bounds the
+  // other side.
+  EXPECT_GT(Seconds(start, g_ticks[0].at), 2.0 - kClockSlack);
+  EXPECT_GT(Seconds(start, g_ticks[1].at), 4.0 - kClockSlack);
   // Ticks go to TimerProc only: DllWndProc would have passed the timer
   // procedure's address in lParam.
   for (const Seen& s : Log()) {
@@ -78,19 +88,20 @@ TEST_F(TimerTest, TwoSecondTimerId7) {
 }
 
 // 0 s asks for 0 ms, which the window manager raises to its minimum.
+// Ten ticks within the watchdog's 5 s tell it from a second per tick.
 TEST_F(TimerTest, ZeroSecondsTicksAtTheMinimum) {
   HWND host = MakeHost();
   StopAfter(1, 10);
-  ASSERT_NE(tk.AddTimer(1, 0), 0u);
   LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
+  ASSERT_NE(tk.AddTimer(1, 0), 0u);
   bool timedOut = true;
   RunBounded(tk, host, 5000, &timedOut);
   EXPECT_FALSE(timedOut);
   ASSERT_EQ(g_ticks.size(), 10u);
   const double mean = Seconds(start, g_ticks.back().at) / 10;
   EXPECT_GT(mean, 0.005);
-  EXPECT_LT(mean, 0.1);
+  EXPECT_LT(mean, 0.5);
 }
 
 // -1 s wraps to 2^32 - 1000 ms, capped by the window manager: accepted, and
@@ -107,20 +118,17 @@ TEST_F(TimerTest, MinusOneSecondNeverTicksSoon) {
   EXPECT_EQ(Counts()[2], 10);
 }
 
-// An id already in use is restarted with the new interval.
+// An id already in use is restarted with the new interval: three ticks
+// before the watchdog's 5 s, where the old interval would give none in 60 s.
 TEST_F(TimerTest, ReusedIdTakesTheNewInterval) {
   HWND host = MakeHost();
   StopAfter(5, 3);
   ASSERT_NE(tk.AddTimer(5, 60), 0u);
   ASSERT_NE(tk.AddTimer(5, 0), 0u);
-  LARGE_INTEGER start, end;
-  QueryPerformanceCounter(&start);
   bool timedOut = true;
   RunBounded(tk, host, 5000, &timedOut);
-  QueryPerformanceCounter(&end);
   EXPECT_FALSE(timedOut);
   EXPECT_EQ(Counts()[5], 3);
-  EXPECT_LT(Seconds(start, end), 2.0);
 }
 
 TEST_F(TimerTest, KillTimer) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""tools/product_server.py on its own: the reply tables, the parameter file
+"""product_server.py on its own: the reply tables, the parameter file
 checks and the command line, on free high ports of 127.0.0.1 (no Wine, no
 port lock).
 
-usage: server_cli_test.py --server S --sample PARAMS.json [unittest args]
+usage: product_server_test.py [--server S] [--sample PARAMS.json] [unittest args]
+
+Both default to the files beside this one.
 """
 
 import argparse
@@ -315,9 +317,10 @@ class ControlTest(unittest.TestCase):
 
 def main():
     global ARGS
+    here = os.path.dirname(os.path.abspath(__file__))
     p = argparse.ArgumentParser()
-    p.add_argument("--server", required=True)
-    p.add_argument("--sample", required=True)
+    p.add_argument("--server", default=os.path.join(here, "product_server.py"))
+    p.add_argument("--sample", default=os.path.join(here, "params.json"))
     ARGS, rest = p.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 

@@ -289,10 +289,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "headers": [[k, v] for k, v in self.headers.items()],
             "body_b64": base64.b64encode(body).decode("ascii"),
         })
+        # Each request's log line is written before its reply: a client that
+        # waits for one reply before its next request then finds the lines in
+        # the order of its requests.
         script = state.next_script()
         if script is not None:
+            mode = script.get("mode", "length")
+            status = 0 if mode == "drop" else int(script.get("status", 200))
+            state.log_line(self, status, "scripted %s" % mode, body)
             self.send_scripted(script)
-            state.log_line(self, "scripted %s" % script.get("mode", "length"), body)
             return
         if self.command != "POST":
             status, pairs, summary = 405, error_pairs(STATUS_BAD_METHOD), "wrong method"
@@ -301,9 +306,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             status = 200
             pairs, summary = answer_run(state.table, body)
+        state.log_line(self, status,
+                       "%s -> %s" % (summary, "&".join("%s=%s" % p for p in pairs[:2])), body)
         self.send_plain(status, encode_reply(pairs))
-        state.log_line(self, "%s -> %s" % (summary, "&".join("%s=%s" % p for p in pairs[:2])),
-                       body)
 
     def send_plain(self, status, payload, content_type="text/plain"):
         self.send_response_only(status)
@@ -315,13 +320,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(payload)
         self.wfile.flush()
-        self.last_status = status
 
     def send_scripted(self, script):
         mode = script.get("mode", "length")
         if mode == "drop":
             self.close_connection = True
-            self.last_status = 0
             return
         if "pairs" in script:
             payload = encode_reply([(str(n), str(v)) for n, v in script["pairs"]])
@@ -375,7 +378,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.connection.shutdown(socket.SHUT_WR)
             except OSError:
                 pass
-        self.last_status = status
 
     def handle_control(self, body):
         state = self.server.state
@@ -483,12 +485,12 @@ class State:
         context.load_cert_chain(cert, key)
         self.tls_context = context
 
-    def log_line(self, handler, what, body):
+    def log_line(self, handler, status, what, body):
         shown = body[:120].decode("latin-1").encode("unicode_escape").decode("ascii")
         self.log_raw('%s %s:%d "%s %s %s" %s body="%s" %s' % (
             handler.client_address[0], "https" if handler.server.tls else "http",
             handler.server.server_address[1], handler.command, handler.path,
-            handler.request_version, getattr(handler, "last_status", "-"), shown, what))
+            handler.request_version, status, shown, what))
 
     def log_raw(self, text):
         line = "%s %s" % (time.strftime("%Y-%m-%dT%H:%M:%S"), text)
@@ -593,9 +595,12 @@ def main(argv):
             fail("cannot load the certificate %s: %s" % (cert, e))
         servers.append(bind(args.bind, args.https_port, state, tls=True))
 
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    # SIGTERM and SIGINT are taken synchronously: blocked before any thread
+    # starts (threads inherit the mask), then awaited with sigwait. A handler
+    # that set an Event could deadlock: it runs in the main thread, which may
+    # be holding that Event's lock in its own wait.
+    stop_signals = {signal.SIGTERM, signal.SIGINT}
+    signal.pthread_sigmask(signal.SIG_BLOCK, stop_signals)
     threads = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
                for s in servers]
     for t in threads:
@@ -608,8 +613,7 @@ def main(argv):
     state.log_raw("listening on %s" % ", ".join(
         "%s://%s:%d" % ("https" if s.tls else "http", args.bind, s.server_address[1])
         for s in servers))
-    while not stop.wait(0.5):
-        pass
+    signal.sigwait(stop_signals)
     for s in servers:
         s.shutdown()
         s.server_close()
