@@ -19,13 +19,13 @@ LOOPBACK64_DIR := build/win64-loopback
 endif
 # Nonempty when the loopback DLLs have build trees of their own.
 SEPARATE_LOOPBACK := $(filter-out $(WIN32_DIR),$(LOOPBACK_DIR))
-# make demo ARCH=32 or ARCH=64 shows one DLL; by default every one this host
-# can run (64 needs Wine's 64-bit loader, which make deps installs).
-HOST_ARCHES := 32 $(if $(or $(wildcard /usr/lib/wine/wine64),$(shell command -v wine64)),64)
-ARCH ?= $(HOST_ARCHES)
+# make demo ARCH=32 or ARCH=64 shows one DLL. By default: both where this
+# host runs 32-bit x86 code; where it runs 64-bit code only, the 64-bit DLL
+# under 64-bit Wine (ARCH=32 still runs, in the emulated guest).
+ARCH ?= $(if $(shell tools/guest/runs-i386 --quiet && echo yes),32 64,64)
 
 .PHONY: all deps dll dll64 native tsan win32 win64 loopback loopback64 test test-native \
-        test-win32 test-win64 bench fuzz demo dist clean
+        test-win32 run-win32 test-win64 bench fuzz demo dist clean
 
 all: dll
 
@@ -80,8 +80,14 @@ test-native: native tsan
 
 # One run each: a test that fails has failed. With another product address
 # the product's DLL is built too (make dll), though only the loopback one is
-# tested.
+# tested. Built here; run where 32-bit x86 code runs: under Wine on this host,
+# or, on a host that runs 64-bit code only (or with PB_GUEST=1), in an
+# emulated x86-64 guest (tools/guest/), which has Wine but no compilers.
 test-win32: loopback $(if $(SEPARATE_LOOPBACK),dll)
+	@tools/guest/on-i386 "the 32-bit suite" $(MAKE) --no-print-directory run-win32
+
+# The 32-bit suite of the tree already built; runs no compiler.
+run-win32:
 	tools/wine-run cmd /c exit 0 </dev/null >/dev/null 2>&1
 	ctest --test-dir $(LOOPBACK_DIR) --output-on-failure -j $(JOBS)
 
@@ -119,12 +125,16 @@ fuzz: deps
 	cmake --build --preset fuzz -j $(JOBS)
 	tools/run-fuzzers build/fuzz/fuzz
 
+# The 32-bit demo runs where 32-bit x86 code runs (here, or in the guest);
+# the 64-bit one runs under 64-bit Wine on every x86-64 host.
 demo: deps
 	@for a in $(ARCH); do \
-	  case $$a in 32) dir=$(LOOPBACK_DIR);; 64) dir=$(LOOPBACK64_DIR);; \
+	  case $$a in 32) dir=$(LOOPBACK_DIR); where="tools/guest/on-i386";; \
+	    64) dir=$(LOOPBACK64_DIR); where=""; \
+	        echo "The 64-bit demo runs under 64-bit Wine on this host.";; \
 	    *) echo "make demo: ARCH is 32 or 64, not '$$a'" >&2; exit 2;; esac; \
 	  $(MAKE) --no-print-directory loopback$${a#32} >/dev/null && \
-	    PB_DEMO_ARCH=$$a PB_DEMO_BUILD=$$dir tools/demo.sh || exit 1; \
+	    PB_DEMO_ARCH=$$a PB_DEMO_BUILD=$$dir $${where:+$$where "the 32-bit demo"} tools/demo.sh || exit 1; \
 	done
 
 dist: win32 win64

@@ -268,6 +268,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return self.rfile.read(length) if length > 0 else b""
 
     def handle_any(self):
+        # A stop waits for the requests being answered, so that each reply
+        # the client got has its log line.
+        self.server.state.begin()
+        try:
+            self.answer()
+        finally:
+            self.server.state.end()
+
+    def answer(self):
         state = self.server.state
         try:
             body = self.read_body()
@@ -452,9 +461,25 @@ class State:
         self.control = control
         self.log_file = log_file
         self.lock = threading.Lock()
+        self.idle = threading.Condition(self.lock)
+        self.busy = 0
         self.requests = []
         self.script = []
         self.tls_context = None
+
+    def begin(self):
+        with self.lock:
+            self.busy += 1
+
+    def end(self):
+        with self.lock:
+            self.busy -= 1
+            self.idle.notify_all()
+
+    def wait_idle(self, timeout):
+        """Waits until no request is being answered (at most timeout s)."""
+        with self.lock:
+            self.idle.wait_for(lambda: self.busy == 0, timeout)
 
     def record(self, entry):
         with self.lock:
@@ -617,6 +642,7 @@ def main(argv):
     for s in servers:
         s.shutdown()
         s.server_close()
+    state.wait_idle(10)
     if args.ready_file:
         try:
             os.unlink(args.ready_file)

@@ -13,6 +13,11 @@ packages=(
   clang libclang-rt-14-dev
   libfast-float-dev
 )
+# A host that cannot run 32-bit x86 code (or PB_GUEST=1) runs the 32-bit
+# suite and the demo in an emulated guest; only such a host needs these.
+if ! "$(dirname "${BASH_SOURCE[0]}")/guest/runs-i386" --quiet; then
+  packages+=(qemu-system-x86 debootstrap e2fsprogs)
+fi
 
 need_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1

@@ -30,6 +30,14 @@ pb_display_up() {
 pb_prefix_up() {
   local stamp="$WINEPREFIX/.parambridge-ready"
   [ -f "$stamp" ] && return 0
+  # Without IA-32 support in the kernel, 32-bit Wine cannot start at all
+  # (every start fails with status 126); say so instead.
+  local probe
+  probe=$(PB_GUEST=0 "$(dirname "${BASH_SOURCE[0]}")/guest/runs-i386" "32-bit Wine") && probe=""
+  if [ -n "$probe" ]; then
+    echo "wine-env: $probe Use make test or make demo, which take that guest." >&2
+    return 1
+  fi
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     exec 9>"$WINEPREFIX.lock"
