@@ -55,19 +55,18 @@ win64: deps
 	cmake --build --preset win64 -j $(JOBS)
 
 # The DLLs, the Windows tests and the demo hosts built for LOOPBACK_URL.
+# $(1): the preset, $(2): the build tree.
+define loopback_tree
+	$(if $(SEPARATE_LOOPBACK),@echo "== the tests and the demo use a DLL built for $(LOOPBACK_URL) in $(2)")
+	cmake --preset $(1) -B $(2) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) >/dev/null
+	cmake --build $(2) -j $(JOBS)
+endef
+
 loopback: deps
-ifneq ($(SEPARATE_LOOPBACK),)
-	@echo "== tests, demo and benchmark: a DLL built for $(LOOPBACK_URL) in $(LOOPBACK_DIR)"
-endif
-	cmake --preset win32 -B $(LOOPBACK_DIR) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) >/dev/null
-	cmake --build $(LOOPBACK_DIR) -j $(JOBS)
+	$(call loopback_tree,win32,$(LOOPBACK_DIR))
 
 loopback64: deps
-ifneq ($(SEPARATE_LOOPBACK),)
-	@echo "== tests, demo and benchmark: a DLL built for $(LOOPBACK_URL) in $(LOOPBACK64_DIR)"
-endif
-	cmake --preset win64 -B $(LOOPBACK64_DIR) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) >/dev/null
-	cmake --build $(LOOPBACK64_DIR) -j $(JOBS)
+	$(call loopback_tree,win64,$(LOOPBACK64_DIR))
 
 tsan: deps
 	cmake --preset tsan >/dev/null
