@@ -22,7 +22,11 @@ SEPARATE_LOOPBACK := $(filter-out $(WIN32_DIR),$(LOOPBACK_DIR))
 # make demo ARCH=32 or ARCH=64 shows one DLL. By default: both where this
 # host runs 32-bit x86 code; where it runs 64-bit code only, the 64-bit DLL
 # under 64-bit Wine (ARCH=32 still runs, in the emulated guest).
-ARCH ?= $(if $(shell tools/guest/runs-i386 --quiet && echo yes),32 64,64)
+# Only from the command line: an ARCH in the environment (x86_64, say) is
+# not this.
+ifneq ($(origin ARCH),command line)
+ARCH = $(if $(shell tools/guest/runs-i386 --quiet && echo yes),32 64,64)
+endif
 
 .PHONY: all deps dll dll64 native tsan win32 win64 loopback loopback64 test test-native \
         test-win32 run-win32 test-win64 bench fuzz demo dist clean
@@ -83,7 +87,8 @@ test-native: native tsan
 # or, on a host that runs 64-bit code only (or with PB_GUEST=1), in an
 # emulated x86-64 guest (tools/guest/), which has Wine but no compilers.
 test-win32: loopback $(if $(SEPARATE_LOOPBACK),dll)
-	@tools/guest/on-i386 "the 32-bit suite" $(MAKE) --no-print-directory run-win32
+	@tools/guest/on-i386 "the 32-bit suite" \
+	  $(MAKE) --no-print-directory run-win32 LOOPBACK_DIR=$(LOOPBACK_DIR) JOBS=$(JOBS)
 
 # The 32-bit suite of the tree already built; runs no compiler.
 run-win32:
@@ -109,13 +114,11 @@ bench: win32 win64 $(if $(SEPARATE_LOOPBACK),loopback loopback64)
 	@echo "== core (native, one run; ratios side by side)"
 	@python3 bench/report.py build/bench/bench/core_bench
 	@echo "== parambridge.dll stripped (limit 400 KiB)"
-	@i686-w64-mingw32-strip -o build/parambridge-stripped.dll $(WIN32_DIR)/parambridge.dll
-	@stat -c '%s bytes' build/parambridge-stripped.dll
+	@stat -c '%s bytes' $(WIN32_DIR)/parambridge.dll.stripped
 	@echo "== parambridge64.dll stripped (limit 500 KiB)"
-	@x86_64-w64-mingw32-strip -o build/parambridge64-stripped.dll $(WIN64_DIR)/parambridge64.dll
-	@stat -c '%s bytes' build/parambridge64-stripped.dll
+	@stat -c '%s bytes' $(WIN64_DIR)/parambridge64.dll.stripped
 	@echo "== fetch round trip on loopback, parambridge.dll"
-	@python3 bench/fetch_roundtrip.py $(LOOPBACK_DIR)
+	@tools/guest/on-i386 "the 32-bit round trip" python3 bench/fetch_roundtrip.py $(LOOPBACK_DIR)
 	@echo "== fetch round trip on loopback, parambridge64.dll"
 	@python3 bench/fetch_roundtrip.py $(LOOPBACK64_DIR)
 

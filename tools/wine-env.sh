@@ -31,9 +31,12 @@ pb_prefix_up() {
   local stamp="$WINEPREFIX/.parambridge-ready"
   [ -f "$stamp" ] && return 0
   # Without IA-32 support in the kernel, 32-bit Wine cannot start at all
-  # (every start fails with status 126); say so instead.
-  local probe
-  probe=$(PB_GUEST=0 "$(dirname "${BASH_SOURCE[0]}")/guest/runs-i386" "32-bit Wine") && probe=""
+  # (every start fails with status 126); say so instead. 64-bit Wine runs on
+  # every x86-64 host.
+  local probe=""
+  if [ "$WINEARCH" = win32 ]; then
+    probe=$(PB_GUEST=0 "$(dirname "${BASH_SOURCE[0]}")/guest/runs-i386" "32-bit Wine") && probe=""
+  fi
   if [ -n "$probe" ]; then
     echo "wine-env: $probe Use make test or make demo, which take that guest." >&2
     return 1

@@ -21,19 +21,34 @@ bool Register() noexcept {
   return RegisterClassA(&wc) != 0;
 }
 
-// A "KUI" whose procedure is DefWindowProcA is what an unloaded copy of this
-// module leaves when a window of another thread still held the class: the
-// class of no other module. Once its windows are gone it can be unregistered
-// (a global class matches any instance) and registered afresh.
+// Whether `proc` lies in no module loaded in this process: a procedure left
+// behind by a module that is gone.
+bool InNoLoadedModule(WNDPROC proc) {
+  HMODULE owner = nullptr;
+  return !GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(proc), &owner);
+}
+
+// A "KUI" whose procedure is DefWindowProcA (what an unloaded copy of this
+// module leaves when a window of another thread still held the class), or
+// lies in no loaded module, is the class of no living module. Once its
+// windows are gone it can be unregistered (a global class matches any
+// instance) and registered afresh. Another module's "KUI" is left alone.
 bool TakeOverStaleClass() noexcept {
   WNDCLASSA wc = {};
   if (!GetClassInfoA(g_state.instance, kClassName, &wc)) return false;
-  if (wc.lpfnWndProc != DefWindowProcA) return false;
+  if (wc.lpfnWndProc != DefWindowProcA && !InNoLoadedModule(wc.lpfnWndProc)) return false;
   return UnregisterClassA(kClassName, g_state.instance) && Register();
 }
 
+// A top-level window of this process served by this copy's DllWndProc (a
+// copy in another process may sit at the same address).
 bool IsOwnWindow(HWND hwnd) {
-  return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) == DllWndProc;
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  return process == GetCurrentProcessId() &&
+         reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) == DllWndProc;
 }
 
 BOOL CALLBACK ReleaseOne(HWND hwnd, LPARAM) {
@@ -70,12 +85,16 @@ void RetryWindowClass() noexcept {
   if (!g_state.classRegistered) g_state.classRegistered = TakeOverStaleClass();
 }
 
-// Runs in DllMain with the loader lock held, so it must neither load a DLL
+// Runs in DllMain with the loader lock held, so it should neither load a DLL
 // nor wait for another thread. USER32 is loaded already (the module imports
 // it). EnumWindows, Get/SetWindowLongPtr, SetClassLongPtr and PostMessage
 // send no message. DestroyWindow is called only for windows of this thread:
 // the messages it sends go to DefWindowProcA and to the system controls'
-// procedures, on this thread, without waiting for any other.
+// procedures, on this thread. What the window manager itself does on the
+// way (handing the activation or the focus to another thread's window,
+// closing an input method) is not promised to stay off other threads; it
+// was tried under Wine only. That risk is the trade made here against a
+// window that runs unmapped code on its next message.
 void ReleaseWindowsForUnload() noexcept {
   g_state.callback = nullptr;
   EnumWindows(ReleaseOne, 0);
