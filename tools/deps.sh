@@ -33,10 +33,13 @@ fi
 
 sudo=""
 [ "$(id -u)" = 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
 if [ "$need_i386" = 1 ]; then
   $sudo dpkg --add-architecture i386
 fi
+# An index that fails to download is a warning; an uneven archive is
+# installed from the release's own suite (tools/apt-lib.sh).
+PB_APT_SUDO=$sudo
+. "$(dirname "${BASH_SOURCE[0]}")/apt-lib.sh"
 echo "deps: installing ${missing[*]}"
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+pb_apt_refresh
+pb_apt_install "${missing[@]}" >/dev/null
