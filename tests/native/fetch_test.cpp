@@ -136,12 +136,17 @@ TEST_F(Fetch, ConcurrentCallers) {
     std::mutex m;
     std::condition_variable cv;
     int arrived = 0;
+    std::vector<std::thread::id> callerThreads;  // under m
+    int onACallersThread = 0;                     // under m
     std::atomic<int> inFlight{0}, mostInFlight{0};
     pbtest::Transport().during = [&] {
       const int now = ++inFlight;
       if (now > mostInFlight) mostInFlight = now;
       std::unique_lock<std::mutex> hold(m);
       cv.wait(hold, [&] { return arrived == kLoaders; });
+      // A terminal may end a caller's thread at any time: the exchange runs
+      // on a worker's thread.
+      for (const auto& id : callerThreads) onACallersThread += id == std::this_thread::get_id();
       --inFlight;
     };
 
@@ -168,6 +173,7 @@ TEST_F(Fetch, ConcurrentCallers) {
       loaders.emplace_back([&, i] {
         {
           std::lock_guard<std::mutex> hold(m);
+          callerThreads.push_back(std::this_thread::get_id());
           ++arrived;
         }
         cv.notify_all();
@@ -183,6 +189,7 @@ TEST_F(Fetch, ConcurrentCallers) {
     EXPECT_EQ(pb::LastErrorDescription(), row.description);
     EXPECT_EQ(static_cast<int>(pbtest::Transport().bodies.size()), row.requests);
     EXPECT_EQ(mostInFlight.load(), 1) << "two exchanges overlapped";
+    EXPECT_EQ(onACallersThread, 0);
     EXPECT_EQ(badReads.load(), 0);
     if (row.result == 1) {
       EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc102), 2.5);
