@@ -5,6 +5,11 @@
 
 #include "params/parse_double.h"
 
+#ifdef PB_TEST_STORE_WRITE_PAUSE_MS
+#include <chrono>
+#include <thread>
+#endif
+
 namespace pb {
 namespace {
 
@@ -94,6 +99,11 @@ void SetParameter(std::string_view name, std::string_view value) {
   } else {
     g_draft->map.emplace(name, value);
   }
+#ifdef PB_TEST_STORE_WRITE_PAUSE_MS
+  // A test build only (tests/fetch): a wide write path, for a test that
+  // ends a caller while the exchange writes the store.
+  std::this_thread::sleep_for(std::chrono::milliseconds(PB_TEST_STORE_WRITE_PAUSE_MS));
+#endif
   if (g_batchDepth == 0) Publish();
 }
 
