@@ -9,18 +9,21 @@
 // Options > Expert Advisors, and on the program's Common tab).
 //
 // RULES FOR A PROGRAM THAT USES THIS FILE
-//   1. Never fetch from OnInit, OnTick or OnDeinit. LoadParameters blocks
-//      its thread until the server has answered (up to the transport's
-//      15-minute time-outs per phase) and nothing interrupts it. Right
-//      after start AccountNumber() can still be 0 (not logged in yet), and
-//      the terminal gives OnDeinit 2.5 s before it ends the program by
-//      force. Fetch from OnTimer (EventSetTimer in OnInit) once
-//      IsConnected() is true and AccountNumber() is not 0, and try a failed
-//      fetch again later, waiting longer each time. If the program is
-//      removed while a fetch is under way, the terminal may end its thread
-//      by force; what the DLL is left holding then is not known (nobody
-//      could try it where this kit was made). Experts/ParamBridgeSample.mq4
-//      shows the pattern.
+//   1. Never fetch from OnInit, OnTick or OnDeinit (one exception: the
+//      strategy tester, below). LoadParameters blocks its thread until the
+//      server has answered (up to the transport's 15-minute time-outs per
+//      phase) and nothing interrupts it. Right after start AccountNumber()
+//      can still be 0 (not logged in yet), and the terminal gives OnDeinit
+//      2.5 s before it ends the program by force. Fetch from OnTimer
+//      (EventSetTimer in OnInit) once IsConnected() is true and
+//      AccountNumber() is not 0, and try a failed fetch again later,
+//      waiting longer each time. If the program is removed while a fetch is
+//      under way and the terminal ends its thread by force, the DLL holds
+//      nothing for it: the exchange runs on the DLL's own thread, finishes
+//      there, and its result serves the next caller. The strategy tester
+//      sends no timer events: there (IsTesting()) fetch on the first
+//      OnTick instead, where blocking holds up only the test.
+//      Experts/ParamBridgeSample.mq4 shows both.
 //   2. Expert advisors and scripts only. An indicator runs on the
 //      terminal's interface thread: a fetch there freezes the whole
 //      terminal, and a dialog loop there spins without ever seeing input.
@@ -45,10 +48,11 @@
 //      PbDialogClose() in OnDeinit as a last resort (a program stopped in
 //      the middle of a dialog).
 //   5. Threads. Every chart's program runs on a thread of its own, and they
-//      may all call the parameter service at once: LoadParameters calls run
-//      one at a time in the DLL (a program that waited behind a successful
-//      fetch gets 1 at once, without a request of its own), and the
-//      getters never wait for a fetch in progress. The window toolkit is
+//      may all call the parameter service at once: exchanges run one at a
+//      time on the DLL's own thread (a program that waited behind a
+//      successful fetch gets 1 at once, without a request of its own; one
+//      ended while it waits holds nothing), and the getters never wait for
+//      a fetch in progress. The window toolkit is
 //      single-threaded: one dialog per terminal at a time, and every call
 //      for it from the program (the thread) that made it.
 //
@@ -125,7 +129,9 @@
 //   * Escape, and the ticks of the dialog's own UIAddTimer timer.
 //
 // THREADS
-//   One caller at a time per terminal process: the DLL takes no locks.
+//   The toolkit: one dialog per terminal at a time, every call for it from
+//   the program (the thread) that made it. The parameter service: any
+//   thread, any number at once (rule 5).
 //
 // The user32 and kernel32 functions below are declared in this file only.
 // If another header of yours declares one of them too and the compiler

@@ -10,7 +10,8 @@
 // A 64-bit terminal cannot load the 32-bit parambridge.dll (error 193).
 //
 // RULES FOR A PROGRAM THAT USES THIS FILE
-//   1. Never fetch from OnInit, OnTick or OnDeinit. LoadParameters blocks
+//   1. Never fetch from OnInit, OnTick or OnDeinit (one exception: the
+//      strategy tester, below). LoadParameters blocks
 //      its thread until the server has answered (up to the transport's
 //      15-minute time-outs per phase) and nothing interrupts it. Right
 //      after start the terminal may not be connected yet
@@ -24,10 +25,12 @@
 //      for MQL5: not certain. Fetch from OnTimer (EventSetTimer in OnInit)
 //      once the terminal is connected and the login is not 0, and try a
 //      failed fetch again later, waiting longer each time. If the program
-//      is removed while a fetch is under way, the terminal may end its
-//      thread by force; what the DLL is left holding then is not known
-//      (nobody could try it where this kit was made).
-//      Experts/ParamBridgeSample.mq5 shows the pattern.
+//      is removed while a fetch is under way and the terminal ends its
+//      thread by force, the DLL holds nothing for it: the exchange runs on
+//      the DLL's own thread, finishes there, and its result serves the next
+//      caller. In the strategy tester (MQLInfoInteger(MQL_TESTER)) the
+//      sample fetches on the first OnTick, where blocking holds up only
+//      the test. Experts/ParamBridgeSample.mq5 shows both.
 //   2. Expert advisors, scripts and services only. "All indicators
 //      calculated on one symbol ... work in the same thread", together
 //      with that symbol's ticks and history synchronisation, and "an
@@ -65,9 +68,10 @@
 //      the middle of a dialog).
 //   5. Threads. Every expert, script and service runs on a thread of its
 //      own, and they may all call the parameter service at once:
-//      LoadParameters calls run one at a time in the DLL (a program that
+//      exchanges run one at a time on the DLL's own thread (a program that
 //      waited behind a successful fetch gets 1 at once, without a request
-//      of its own), and the getters never wait for a fetch in progress.
+//      of its own; one ended while it waits holds nothing), and the getters
+//      never wait for a fetch in progress.
 //      The window toolkit is single-threaded: one dialog per terminal at a
 //      time, and every call for it from the program (the thread) that made
 //      it.
