@@ -136,8 +136,10 @@ TEST_F(Fetch, ConcurrentCallers) {
     std::mutex m;
     std::condition_variable cv;
     int arrived = 0;
-    std::vector<std::thread::id> callerThreads;  // under m
-    int onACallersThread = 0;                     // under m
+    // Under m: each loader's thread while it is inside LoadParameters (an
+    // ended thread's id may be given to a new worker).
+    std::vector<std::thread::id> callerThreads(kLoaders);
+    int onACallersThread = 0;
     std::atomic<int> inFlight{0}, mostInFlight{0};
     pbtest::Transport().during = [&] {
       const int now = ++inFlight;
@@ -173,11 +175,13 @@ TEST_F(Fetch, ConcurrentCallers) {
       loaders.emplace_back([&, i] {
         {
           std::lock_guard<std::mutex> hold(m);
-          callerThreads.push_back(std::this_thread::get_id());
+          callerThreads[static_cast<std::size_t>(i)] = std::this_thread::get_id();
           ++arrived;
         }
         cv.notify_all();
         results[static_cast<std::size_t>(i)] = pb::LoadParameters("12345", 0);
+        std::lock_guard<std::mutex> hold(m);
+        callerThreads[static_cast<std::size_t>(i)] = std::thread::id();
       });
     }
     for (auto& t : loaders) t.join();
