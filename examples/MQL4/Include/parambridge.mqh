@@ -35,13 +35,12 @@
 //      indicator as inputs.
 //   3. One account per terminal session. After a success the DLL keeps its
 //      parameters until it is unloaded, whatever account is logged in
-//      later, and answers every later LoadParameters with 1 at once. The
-//      wrappers therefore remember in the temporary terminal global
-//      variable "parambridge.account" which account the parameters were
-//      fetched for, and PbLoadParameters returns PB_LOAD_OTHER_ACCOUNT (with
-//      an Alert and a Print) instead of PB_LOAD_OK when asked for another
-//      one. Do not trade on the values then: restart the terminal to fetch
-//      for the new account.
+//      later, and answers every later LoadParameters with 1 at once. So
+//      the first program to fetch claims the session for its account and
+//      account type (THE CLAIM, below), and PbLoadParameters gives every
+//      other account or type PB_LOAD_OTHER_ACCOUNT (with an Alert and a
+//      Print naming both) without calling the DLL. Do not trade on the
+//      values then: restart the terminal to fetch for the new account.
 //   4. Finish every window before leaving the handler that made it. The
 //      window belongs to the thread that made it and only PbRunDialog reads
 //      its messages: left open between handlers it stops answering. Call
@@ -55,6 +54,33 @@
 //      a fetch in progress. The window toolkit is
 //      single-threaded: one dialog per terminal at a time, and every call
 //      for it from the program (the thread) that made it.
+//
+// THE CLAIM. The DLL fetches once per terminal session (rule 3), so the
+// programs of one terminal must agree whose parameters it holds before any
+// of them asks. PbLoadParameters claims the record first, in one step: the
+// temporary terminal global variable PB_GV_CLAIM holds one double,
+// account * PB_ACCOUNT_TYPES + type + 1, exact for every 15-digit account
+// and type 0 to 7 (at most 8 * 10^15, below 2^53) and never 0. It is
+// created with GlobalVariableTemp ("exist only while the client terminal is
+// running", docs.mql4.com/globals/globalvariabletemp) and claimed with
+// GlobalVariableSetOnCondition(name, claim, 0), which sets "the new value
+// of the existing global variable if the current value equals to the third
+// parameter" and "provides atomic access to the global variable"
+// (docs.mql4.com/globals/globalvariablesetoncondition; MQL5 has the same
+// functions, docs.mql4.com/mql5_language/mql5_functions/mql5_globals, and
+// a temporary variable "will exist only until the end of the current
+// terminal session", www.mql5.com/en/book/common/globals/globals_temp).
+// Neither reference says what a new variable holds: the kit takes 0 for
+// "no claim", and a variable that holds neither 0, a claim nor
+// PB_CLAIM_UNRECORDED makes PbLoadParameters refuse with a Print naming it
+// (delete it with F3, Global Variables). Only a program
+// whose account and type are the claim's calls LoadParameters; any other
+// gets PB_LOAD_OTHER_ACCOUNT, naming both. A claim stays for the session:
+// after a failed fetch the next program of the same account tries again,
+// and a claimer ended in the middle of its fetch leaves a whole claim and
+// an exchange that finishes on the DLL's own thread. A DLL found holding
+// parameters before any claim (fetched by a program without this kit) is
+// claimed as PB_CLAIM_UNRECORDED: every program of the kit is told so.
 //
 // WHAT CROSSES THE BOUNDARY
 //   * MQL4 strings are UTF-16; the DLL takes and returns 8-bit text. Every
@@ -212,7 +238,10 @@ struct PbMsg
 #define PB_LOAD_OTHER_ACCOUNT  2  // the DLL holds another account's parameters: do not use them
 
 #define PB_ACCOUNT_MAX_DIGITS 15  // a global variable holds it exactly (a double)
-#define PB_GV_ACCOUNT "parambridge.account"
+#define PB_ACCOUNT_TYPES       8  // account types 0 to 7: the claim holds one of them
+#define PB_GV_CLAIM "parambridge.claim"  // THE CLAIM, at the top of this file
+#define PB_CLAIM_MAX 8000000000000000.0   // the claim of account 10^15 - 1, type 7
+#define PB_CLAIM_UNRECORDED   -1  // claimed for parameters fetched without the kit
 
 #define PB_WM_KEYDOWN     0x0100
 #define PB_WM_KEYUP       0x0101
@@ -300,13 +329,47 @@ bool PbAccountIsValid(const string account)
    return(true);
   }
 
-// The account the DLL's parameters were fetched for in this terminal
-// session, or 0 when the kit has not recorded one.
+// The claim's value for an account (1 to 15 digits) and type (0 to 7).
+double PbClaimValue(const string account, const int accountType)
+  {
+   return(StringToDouble(account) * PB_ACCOUNT_TYPES + accountType + 1);
+  }
+
+// Whether `value` is an account's claim: a whole number from 1 to the
+// claim of the largest account with type 7.
+bool PbIsClaim(const double value)
+  {
+   return(value >= 1 && value <= PB_CLAIM_MAX && value == MathFloor(value));
+  }
+
+// The account and the type of a claim (PbIsClaim).
+double PbClaimAccount(const double claim) { return(MathFloor((claim - 1) / PB_ACCOUNT_TYPES)); }
+int    PbClaimType(const double claim)    { return((int)MathMod(claim - 1, PB_ACCOUNT_TYPES)); }
+
+// "account 12345 (type 0)" for a claim.
+string PbClaimText(const double claim)
+  {
+   return("account " + DoubleToString(PbClaimAccount(claim), 0) + " (type " +
+          IntegerToString(PbClaimType(claim)) + ")");
+  }
+
+// The value of the claim variable: 0 while nobody has claimed.
+double PbClaim()
+  {
+   double value = 0;
+   if(!GlobalVariableGet(PB_GV_CLAIM, value))
+      return(0);
+   return(value);
+  }
+
+// The account that claimed the DLL's parameters in this terminal session,
+// or 0 when none has (or the DLL held parameters before any claim).
 double PbParametersAccount()
   {
-   if(!GlobalVariableCheck(PB_GV_ACCOUNT))
+   double claim = PbClaim();
+   if(!PbIsClaim(claim))
       return(0);
-   return(GlobalVariableGet(PB_GV_ACCOUNT));
+   return(PbClaimAccount(claim));
   }
 
 // Whether the DLL answers from its store. The getters give -1.0 until a
@@ -318,10 +381,11 @@ bool PbLooksLoaded()
   }
 
 // One of PB_LOAD_...: PB_LOAD_OK when the DLL holds the parameters of
-// `account` (fetched now, or earlier in this terminal session). Blocks
-// until the server answers. When the DLL already holds another account's
-// parameters it fetches nothing and gives PB_LOAD_OTHER_ACCOUNT, with an
-// Alert and a Print.
+// `account` and `accountType` (fetched now, or earlier in this terminal
+// session). Claims the record first (THE CLAIM, at the top of this file)
+// and calls LoadParameters only under this account's claim, blocking until
+// the server answers. Under another claim it fetches nothing and gives
+// PB_LOAD_OTHER_ACCOUNT, with an Alert and a Print naming both.
 int PbLoadParameters(const string account, const int accountType)
   {
    if(!PbAllowedHere("PbLoadParameters"))
@@ -332,27 +396,44 @@ int PbLoadParameters(const string account, const int accountType)
             PB_ACCOUNT_MAX_DIGITS, " digits only");
       return(PB_LOAD_REFUSED);
      }
-   bool loadedBefore = PbLooksLoaded();
+   if(accountType < 0 || accountType >= PB_ACCOUNT_TYPES)
+     {
+      Print("parambridge: account type ", accountType, " refused: 0 to ",
+            PB_ACCOUNT_TYPES - 1, " only");
+      return(PB_LOAD_REFUSED);
+     }
+   double mine = PbClaimValue(account, accountType);
+   // Read before claiming: no program of the kit fetches without a claim,
+   // so parameters found now were fetched by something else.
+   double first = PbLooksLoaded() ? PB_CLAIM_UNRECORDED : mine;
+   GlobalVariableTemp(PB_GV_CLAIM);
+   GlobalVariableSetOnCondition(PB_GV_CLAIM, first, 0);
+   double claim = PbClaim();
+   if(claim != mine)
+     {
+      string whose;
+      if(claim == PB_CLAIM_UNRECORDED)
+         whose = "an account the kit did not record";
+      else if(PbIsClaim(claim))
+         whose = PbClaimText(claim);
+      else
+        {
+         Print("parambridge: the global variable ", PB_GV_CLAIM, " holds ", DoubleToString(claim, 0),
+               ", which is no claim; nothing is fetched. Delete it (F3) or restart the terminal.");
+         return(PB_LOAD_REFUSED);
+        }
+      string line = "parambridge: this terminal session's parameters are " + whose + "'s, not " +
+                    PbClaimText(mine) + "'s; they are not used. Restart the terminal to fetch for account " +
+                    account + ".";
+      Print(line);
+      Alert(line);
+      return(PB_LOAD_OTHER_ACCOUNT);
+     }
    uchar bytes[];
    PbText(account, bytes);
    if(LoadParameters(bytes, accountType) != 1)
       return(PB_LOAD_FAILED);
-   double wanted = StringToDouble(account);
-   if(!loadedBefore)
-     {
-      GlobalVariableTemp(PB_GV_ACCOUNT);
-      GlobalVariableSet(PB_GV_ACCOUNT, wanted);
-      return(PB_LOAD_OK);
-     }
-   double holder = PbParametersAccount();
-   if(holder == wanted)
-      return(PB_LOAD_OK);
-   string whose = holder == 0 ? "an account the kit did not record" : "account " + DoubleToString(holder, 0);
-   string line = "parambridge: the DLL holds the parameters of " + whose + ", not of account " + account +
-                 "; they are not used. Restart the terminal to fetch for account " + account + ".";
-   Print(line);
-   Alert(line);
-   return(PB_LOAD_OTHER_ACCOUNT);
+   return(PB_LOAD_OK);
   }
 
 // Why the last fetch failed (at most 255 characters).
