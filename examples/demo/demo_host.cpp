@@ -104,7 +104,7 @@ struct DialogResult {
   std::string password;
   bool remember = false;
   std::string title;
-  int refused = 0;      // OK or Enter with an account that is not 1 to 15 digits
+  int refused = 0;      // OK or Enter with an account that is not 1 to 15 digits, or 0
   int reads = 0;        // PbGetText calls, each of which frees the DLL's block
   bool windowGone = false;
   bool quitLeft = false;  // a WM_QUIT left in the queue after the teardown
@@ -119,7 +119,9 @@ using ReadyHook = std::function<void(const DialogControls&)>;
 // The sample dialog, as the sample script builds it with the .mqh: values
 // as labels, an account box, a password box with the focus, a check box,
 // OK and Cancel, and a once-a-second timer that counts down and closes it
-// when nobody clicks. OK and Enter go on only with an account of digits.
+// when nobody clicks. OK and Enter go on only with an account of digits
+// that is not 0 (not logged in). The password box is read only when the
+// visitor accepted, and the host's copy wiped once used.
 // `onReady` runs at the first tick, once the window has been painted.
 // `teardown`: leave the window to PbDialogClose, as OnDeinit would.
 
@@ -167,9 +169,11 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
         (what == PB_DIALOG_BUTTON && dialog.button == ok) || what == PB_DIALOG_ENTER;
     if (accepting) {
       result.reads++;
-      if (!Kit::PbAccountIsValid(kit.PbGetText(account))) {
+      const std::string typed = kit.PbGetText(account);
+      if (!Kit::PbAccountIsValid(typed) || Kit::PbAccountIsZero(typed)) {
         result.refused++;
-        kit.PbSetText(status, "The account is 1 to 15 digits");
+        kit.PbSetText(status, Kit::PbAccountIsValid(typed) ? "Account 0 is no login: log in first"
+                                                           : "The account is 1 to 15 digits");
         continue;
       }
     }
@@ -200,10 +204,16 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
   }
   kit.im().UIKillTimer(1);
   result.account = kit.PbGetText(account);
-  result.password = kit.PbGetText(password);
+  if (result.endedBy == "OK" || result.endedBy == "Enter (OK)") {
+    std::string secret;
+    kit.PbGetSecret(password, secret);
+    result.password = secret;  // what the script would use
+    Kit::PbWipe(secret);
+    result.reads++;
+  }
   result.remember = kit.PbIsChecked(remember);
   result.title = kit.PbGetText(host);
-  result.reads += 3;
+  result.reads += 2;
   if (teardown) {
     if (!kit.PbDialogClose()) Fail("PbDialogClose found no window");
   } else {
@@ -354,6 +364,26 @@ int Offline(const Options& o) {
          Key(c.password, VK_RETURN);
        },
        "Enter (OK)", "", false, "123456789012345"},
+      {"a password typed, then Cancel: the password box is not read",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.password, "pw");
+         Click(c.cancel, 10, 10);
+       },
+       "Cancel", "", false},
+      {"OK with account 0 (not logged in), then Escape",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.account, "0");
+         Click(c.ok, 10, 10);
+         Key(c.password, VK_ESCAPE);
+       },
+       "Escape (Cancel)", "", false, "0", 1},
+      {"Enter with account 000, then Cancel",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.account, "000");
+         Key(c.password, VK_RETURN);
+         Click(c.cancel, 10, 10);
+       },
+       "Cancel", "", false, "000", 1},
       {"Escape, the window left to PbDialogClose (OnDeinit)",
        [](const Kit&, const DialogControls& c) {
          Key(c.password, VK_ESCAPE);

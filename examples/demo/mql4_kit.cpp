@@ -54,9 +54,9 @@ std::vector<mql4::uchar> Kit::PbText(const std::string& text) {
   return bytes;
 }
 
-std::string Kit::PbReadText(mql4::Handle address) const {
-  if (address == 0) return "";
-  std::string text;
+void Kit::PbReadTextInto(mql4::Handle address, std::string& text) const {
+  text.clear();
+  if (address == 0) return;
   const int length = im_.lstrlenA(address);
   if (length > 0) {
     std::vector<mql4::uchar> bytes(static_cast<std::size_t>(length) + 1);
@@ -66,7 +66,21 @@ std::string Kit::PbReadText(mql4::Handle address) const {
     (im_.RtlZeroMemory)(address, length);  // parenthesised: <windows.h> makes it a macro
   }
   if (im_.HeapFree(im_.GetProcessHeap(), 0, address)) freedBlocks_++;
+}
+
+std::string Kit::PbReadText(mql4::Handle address) const {
+  std::string text;
+  PbReadTextInto(address, text);
   return text;
+}
+
+void Kit::PbWipe(std::string& text) {
+  std::fill(text.begin(), text.end(), '\0');  // StringFill(text, 0)
+  text.clear();
+}
+
+bool Kit::PbAccountIsZero(const std::string& account) {
+  return account.find_first_not_of('0') == std::string::npos;
 }
 
 bool Kit::PbAllowedHere(const char* what) const {
@@ -214,7 +228,10 @@ mql4::Handle Kit::PbAddLabel(const std::string& text, int x, int y, int height, 
 mql4::Handle Kit::PbAddTextBox(const std::string& text, int x, int y, int height, int width,
                                bool password, bool focus) const {
   std::vector<mql4::uchar> bytes = PbText(text);
-  return im_.UIAddTextBox(bytes.data(), x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
+  const mql4::Handle box =
+      im_.UIAddTextBox(bytes.data(), x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
+  std::fill(bytes.begin(), bytes.end(), 0);  // ArrayInitialize
+  return box;
 }
 
 mql4::Handle Kit::PbAddCheckbox(bool checked, const std::string& text, int x, int y,
@@ -225,7 +242,9 @@ mql4::Handle Kit::PbAddCheckbox(bool checked, const std::string& text, int x, in
 
 mql4::Handle Kit::PbSetText(mql4::Handle handle, const std::string& text) const {
   std::vector<mql4::uchar> bytes = PbText(text);
-  return im_.UISetText(handle, bytes.data());
+  const mql4::Handle result = im_.UISetText(handle, bytes.data());
+  std::fill(bytes.begin(), bytes.end(), 0);  // ArrayInitialize
+  return result;
 }
 
 void Kit::PbDialogInit(PbDialog& dialog, mql4::Handle host) {

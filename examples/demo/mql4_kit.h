@@ -290,7 +290,10 @@ class Kit {
       : im_(im), terminal_(terminal), type_(type) {}
 
   static std::vector<mql4::uchar> PbText(const std::string& text);
+  void PbReadTextInto(mql4::Handle address, std::string& text) const;
   std::string PbReadText(mql4::Handle address) const;
+  static void PbWipe(std::string& text);
+  static bool PbAccountIsZero(const std::string& account);
   bool PbAllowedHere(const char* what) const;
   static bool PbAccountIsValid(const std::string& account);
   static double PbClaimValue(const std::string& account, int accountType);
@@ -314,6 +317,9 @@ class Kit {
                              int width) const;
   mql4::Handle PbSetText(mql4::Handle handle, const std::string& text) const;
   std::string PbGetText(mql4::Handle handle) const { return PbReadText(im_.UIGetText(handle)); }
+  void PbGetSecret(mql4::Handle handle, std::string& secret) const {
+    PbReadTextInto(im_.UIGetText(handle), secret);
+  }
   bool PbIsChecked(mql4::Handle handle) const { return im_.UIGetChecked(handle) == 1; }
 
   static void PbDialogInit(PbDialog& dialog, mql4::Handle host);

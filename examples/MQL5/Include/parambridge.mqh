@@ -295,13 +295,15 @@ void PbText(const string text, uchar &bytes[])
    StringToCharArray(text, bytes, 0, WHOLE_ARRAY, CP_ACP);
   }
 
-// Reads the text behind an address that UIGetText returned (0 gives ""),
-// then zeroes and frees the block: it came from the process heap.
-string PbReadText(const long address)
+// Reads the text behind an address that UIGetText returned (0 gives "")
+// into `text`, then zeroes and frees the block (it came from the process
+// heap) and zeroes the kit's byte copy. `text` is the caller's only copy
+// (CharArrayToString's result is the terminal's own).
+void PbReadTextInto(const long address, string &text)
   {
+   text = "";
    if(address == 0)
-      return("");
-   string text = "";
+      return;
    int length = lstrlenA(address);
    if(length > 0)
      {
@@ -313,7 +315,23 @@ string PbReadText(const long address)
       RtlZeroMemory(address, (ulong)length);
      }
    HeapFree(GetProcessHeap(), 0, address);
+  }
+
+// The same, as a value: for text that is no secret.
+string PbReadText(const long address)
+  {
+   string text = "";
+   PbReadTextInto(address, text);
    return(text);
+  }
+
+// Overwrites a secret in place with NULs, then empties it. StringFill
+// "fills out a selected string ... at place" without making a new string
+// (docs.mql4.com/strings/stringfill; MQL5 has the same function).
+void PbWipe(string &text)
+  {
+   StringFill(text, 0);
+   text = "";
   }
 
 //+------------------------------------------------------------------+
@@ -356,6 +374,16 @@ bool PbAccountIsValid(const string account)
       if(c < '0' || c > '9')
          return(false);
      }
+   return(true);
+  }
+
+// Whether a valid account (PbAccountIsValid) is 0, in any number of
+// digits: the login of a terminal that is not logged in.
+bool PbAccountIsZero(const string account)
+  {
+   for(int i = 0; i < StringLen(account); i++)
+      if(StringGetCharacter(account, i) != '0')
+         return(false);
    return(true);
   }
 
@@ -505,7 +533,9 @@ long PbAddTextBox(const string text, const int x, const int y, const int height,
   {
    uchar bytes[];
    PbText(text, bytes);
-   return(UIAddTextBox(bytes, x, y, height, width, password ? 1 : 0, focus ? 1 : 0));
+   long box = UIAddTextBox(bytes, x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
+   ArrayInitialize(bytes, 0);
+   return(box);
   }
 
 long PbAddCheckbox(const bool checked, const string text, const int x, const int y, const int height, const int width)
@@ -520,12 +550,19 @@ long PbSetText(const long handle, const string text)
   {
    uchar bytes[];
    PbText(text, bytes);
-   return(UISetText(handle, bytes));
+   long result = UISetText(handle, bytes);
+   ArrayInitialize(bytes, 0);
+   return(result);
   }
 
 // The control's (or window's) text, at most 254 characters. The DLL's
-// copy is zeroed and freed (PbReadText).
+// copy is zeroed and freed (PbReadText). Not for a password: PbGetSecret.
 string PbGetText(const long handle) { return(PbReadText(UIGetText(handle))); }
+
+// A password box's text into `secret`, the only copy the kit leaves: the
+// DLL's block and the kit's bytes are zeroed. Read it only when the
+// visitor accepted (OK), and PbWipe(secret) once it has been used.
+void PbGetSecret(const long handle, string &secret) { PbReadTextInto(UIGetText(handle), secret); }
 
 bool PbIsChecked(const long handle) { return(UIGetChecked(handle) == 1); }
 
