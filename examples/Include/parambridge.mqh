@@ -1,15 +1,79 @@
 //+------------------------------------------------------------------+
 //|                                                parambridge.mqh   |
 //|  Imports of parambridge.dll for MQL4 (terminal build 600 or      |
-//|  later, 32-bit), and small wrappers that hide the conversions.   |
+//|  later, 32-bit) and of parambridge64.dll for MQL5 (64-bit        |
+//|  terminals), and small wrappers that hide the conversions.       |
 //+------------------------------------------------------------------+
 //
+// ONE FILE FOR BOTH LANGUAGES. The same parambridge.mqh goes into
+// MQL4\Include and MQL5\Include. Where the languages differ, the text is
+// chosen by conditional compilation: "#ifdef __MQL5__ ... #else ... #endif"
+// (the MQL4 reference's page on conditional compilation defines __MQL4__
+// when a *.mq4 file is compiled and __MQL5__ for a *.mq5 file,
+// docs.mql4.com/ru/basis/preprosessor/conditional_compilation; #ifdef,
+// #ifndef, #else and #endif: docs.mql4.com/basis/preprosessor/
+// conditional_compilation). The #import
+// blocks and PbMsg are written out whole for each language (the DLL's
+// name, the sizes of handles and of the MSG record differ); the wrappers
+// are shared, with PB_HANDLE (int in MQL4, long in MQL5: a window handle
+// or a text address) and PB_ID (uint, ulong: a timer id) for the types
+// that differ, substituted by #define ("expression can consist of several
+// tokens, such as keywords", docs.mql4.com/basis/preprosessor/constant).
+// Where the comments below differ, both languages' text is kept, each in
+// its branch.
+//
+#ifdef __MQL5__
+// Install: parambridge64.dll into <data folder>\MQL5\Libraries, this file
+// into <data folder>\MQL5\Include, and tick "Allow DLL imports" (Tools >
+// Options > Expert Advisors, and on the program's Dependencies tab).
+// A 64-bit terminal cannot load the 32-bit parambridge.dll (error 193).
+#else
 // Install: parambridge.dll into <data folder>\MQL4\Libraries, this file
 // into <data folder>\MQL4\Include, and tick "Allow DLL imports" (Tools >
 // Options > Expert Advisors, and on the program's Common tab).
+#endif
 //
 // RULES FOR A PROGRAM THAT USES THIS FILE
 //   1. Never fetch from OnInit, OnTick or OnDeinit (one exception: the
+#ifdef __MQL5__
+//      strategy tester, below). LoadParameters blocks
+//      its thread until the server has answered (up to the transport's
+//      15-minute time-outs per phase) and nothing interrupts it. Right
+//      after start the terminal may not be connected yet
+//      (TerminalInfoInteger(TERMINAL_CONNECTED), "Connection to a trade
+//      server", www.mql5.com/en/docs/constants/environment_state/
+//      terminalstatus) and AccountInfoInteger(ACCOUNT_LOGIN), a long, can
+//      still be 0 (.../environment_state/accountinformation). The MQL5
+//      reference's OnDeinit page (www.mql5.com/en/docs/event_handlers/
+//      ondeinit) names no time limit; the MQL4 reference gives deinit 2.5 s
+//      before the program is ended by force, and this kit assumes no more
+//      for MQL5: not certain. Fetch from OnTimer (EventSetTimer in OnInit)
+//      once the terminal is connected and the login is not 0, and try a
+//      failed fetch again later, waiting longer each time. If the program
+//      is removed while a fetch is under way and the terminal ends its
+//      thread by force, the DLL holds nothing for it: the exchange runs on
+//      the DLL's own thread, finishes there, and its result serves the next
+//      caller. In the strategy tester (MQLInfoInteger(MQL_TESTER)) the
+//      sample fetches on the first OnTick, where blocking holds up only
+//      the test. Experts/ParamBridgeSample.mq5 shows both.
+//   2. Expert advisors, scripts and services only. "All indicators
+//      calculated on one symbol ... work in the same thread", together
+//      with that symbol's ticks and history synchronisation, and "an
+//      infinite action" in one of them stops all of them (MQL5 reference,
+//      Program Running, www.mql5.com/en/docs/runtime/running); the MQL5
+//      book adds that indicators run in the terminal's interface threads,
+//      where even Sleep is not allowed
+//      (www.mql5.com/en/book/common/timing/timing_sleep). A fetch there
+//      would stall every indicator and every tick of the symbol, and a
+//      dialog loop there cannot Sleep between messages. PbLoadParameters,
+//      PbMakeWindow and PbRunDialog refuse when
+//      MQLInfoInteger(MQL_PROGRAM_TYPE) (the running program's type:
+//      www.mql5.com/en/book/common/environment/env_type_license) is
+//      PROGRAM_INDICATOR and say so once with Print. An indicator that an
+//      expert advisor creates with iCustom is still an indicator, on the
+//      symbol's indicator thread: fetch in the expert itself and pass the
+//      values to the indicator as inputs.
+#else
 //      strategy tester, below). LoadParameters blocks its thread until the
 //      server has answered (up to the transport's 15-minute time-outs per
 //      phase) and nothing interrupts it. Right after start AccountNumber()
@@ -33,6 +97,7 @@
 //      is still an indicator to MQLInfoInteger(MQL_PROGRAM_TYPE), so it is
 //      refused too: fetch in the expert itself and pass the values to the
 //      indicator as inputs.
+#endif
 //   3. One account per terminal session. After a success the DLL keeps its
 //      parameters until it is unloaded, whatever account is logged in
 //      later, and answers every later LoadParameters with 1 at once. So
@@ -41,11 +106,26 @@
 //      other account or type PB_LOAD_OTHER_ACCOUNT (with an Alert and a
 //      Print naming both) without calling the DLL. Do not trade on the
 //      values then: restart the terminal to fetch for the new account.
+#ifdef __MQL5__
+//      A 32-bit terminal with parambridge.dll keeps its own parameters
+//      and its own global variables.
+#endif
 //   4. Finish every window before leaving the handler that made it. The
 //      window belongs to the thread that made it and only PbRunDialog reads
 //      its messages: left open between handlers it stops answering. Call
 //      PbDialogClose() in OnDeinit as a last resort (a program stopped in
 //      the middle of a dialog).
+#ifdef __MQL5__
+//   5. Threads. Every expert, script and service runs on a thread of its
+//      own, and they may all call the parameter service at once:
+//      exchanges run one at a time on the DLL's own thread (a program that
+//      waited behind a successful fetch gets 1 at once, without a request
+//      of its own; one ended while it waits holds nothing), and the getters
+//      never wait for a fetch in progress.
+//      The window toolkit is single-threaded: one dialog per terminal at a
+//      time, and every call for it from the program (the thread) that made
+//      it.
+#else
 //   5. Threads. Every chart's program runs on a thread of its own, and they
 //      may all call the parameter service at once: exchanges run one at a
 //      time on the DLL's own thread (a program that waited behind a
@@ -54,6 +134,7 @@
 //      a fetch in progress. The window toolkit is
 //      single-threaded: one dialog per terminal at a time, and every call
 //      for it from the program (the thread) that made it.
+#endif
 //
 // THE CLAIM. The DLL fetches once per terminal session (rule 3), so the
 // programs of one terminal must agree whose parameters it holds before any
@@ -82,16 +163,67 @@
 // parameters before any claim (fetched by a program without this kit) is
 // claimed as PB_CLAIM_UNRECORDED: every program of the kit is told so.
 //
+#ifdef __MQL5__
+// WHAT CROSSES THE BOUNDARY (x86-64: one calling convention; every
+// argument fills one 8-byte register or stack slot, the caller owns the
+// stack, results come back in RAX, or XMM0 for a double)
+//   * MQL5 strings are UTF-16; the DLL takes and returns 8-bit text. Every
+#else
 // WHAT CROSSES THE BOUNDARY
 //   * MQL4 strings are UTF-16; the DLL takes and returns 8-bit text. Every
+#endif
 //     text argument is therefore a uchar array filled by StringToCharArray
 //     (which appends the terminating NUL), and the Pb... wrappers below do
+#ifdef __MQL5__
+//     that for you. "When passing an array to DLL, the address of the data
+//     buffer beginning is always passed" (MQL5 book, DLL connection
+//     specifics, www.mql5.com/en/book/advanced/libraries/libraries_dll).
+//     Characters outside the system code page arrive as '?'.
+#else
 //     that for you. Characters outside the system code page arrive as '?'.
+#endif
 //   * The account goes into the request body as it is, unescaped:
 //     PbLoadParameters accepts only 1 to 15 digits (PbAccountIsValid).
+#ifdef __MQL5__
+//     ACCOUNT_LOGIN is a long; a login of more than 15 digits (none is
+//     known) is refused, as a terminal global variable (a double) could
+//     not hold it exactly.
+#endif
 //   * The server's description text (statuses above 100) is bytes passed
 //     through unchanged; the kit decodes them with CP_ACP, the system code
 //     page. A server that sends another encoding shows garbled text.
+#ifdef __MQL5__
+//   * Window handles, text addresses, the heap handle and the callback are
+//     pointer-sized: long (8 bytes; int is 4, www.mql5.com/en/docs/basis/
+//     types/integer/integertypes), never int. An int argument fills only
+//     the low half of its register, and the DLL would read whatever the
+//     upper half holds; an int result drops the upper half of the handle.
+//     Timer ids are ulong (UINT_PTR). UISetText returns an LRESULT: long.
+//   * The flags of UIAddTextBox and UIAddCheckbox are declared int (pass 0
+//     or 1): the DLL tests the low byte of the slot, and how MQL5 widens a
+//     1-byte bool into it is not documented.
+//   * func101 to func103 take two and four int words that they never read
+//     (on x86-64 they cost nothing; the names and their arguments are the
+//     same as in the 32-bit DLL). They return a double, in XMM0: declared
+//     anything else, the program would read RAX, which holds no value.
+//   * UIGetText returns the address of 8-bit text, declared long. Pure MQL5
+//     cannot read memory at an address; PbGetText copies the text out with
+//     lstrlenA and lstrcpynA from kernel32.dll, which every Windows process
+//     has loaded (same "Allow DLL imports" permission, no extra file). Each
+//     call gives a new block from the process heap (GetProcessHeap()) that
+//     the DLL never frees, so PbReadText zeroes it (RtlZeroMemory, which
+//     64-bit kernel32 passes on to ntdll; its length is a SIZE_T, so ulong)
+//     and frees it (HeapFree) once it has copied the text: a password read
+//     back does not stay in the heap. The copy in your MQL5 string is the
+//     terminal's to keep; for a password use PbGetSecret, then PbWipe.
+//   * The MSG record that PeekMessageA fills is 48 bytes on x86-64. MQL5
+//     lays structures out byte by byte unless told otherwise ("pack(1) ...
+//     is identical to default behavior", MQL5 book, Packing structures,
+//     www.mql5.com/en/book/oop/structs_and_unions/structs_pack_dll),
+//     while Windows aligns MSG's 8-byte members: PbMsg therefore spells out
+//     the 4 bytes after message and the 4 at the end, which PeekMessageA
+//     writes too. Do not "tidy" them away.
+#else
 //   * Window handles are plain ints. The flags of UIAddTextBox and
 //     UIAddCheckbox are declared int (pass 0 or 1): the DLL tests the low
 //     byte of a 4-byte slot, and how MQL4 widens a 1-byte bool into that
@@ -118,32 +250,65 @@
 //     process heap (GetProcessHeap()) that the DLL never frees, so
 //     PbReadText zeroes it (RtlZeroMemory) and frees it (HeapFree) once it
 //     has copied the text: a password read back does not stay in the heap.
-//     The copy in your MQL4 string is the terminal's to keep.
+//     The copy in your MQL4 string is the terminal's to keep; for a
+//     password use PbGetSecret, then PbWipe.
+#endif
 //
+#ifdef __MQL5__
+// WHAT MQL5 CANNOT (OR MUST NOT) IMPORT
+#else
 // WHAT MQL4 CANNOT (OR MUST NOT) IMPORT
+#endif
 //   * _GetLastErrorCode@0: the export's name carries '@', which is not
+#ifdef __MQL5__
+//     allowed in an MQL5 identifier, and #import has no clause that gives
+#else
 //     allowed in an MQL4 identifier, and #import has no clause that gives
+#endif
 //     an import another name; the terminal looks the export up by the
+#ifdef __MQL5__
+//     declared name. (x86-64 decorates nothing, but the export keeps the
+//     32-bit DLL's name.) So the numeric code of a failed fetch is not
+//     available to MQL5 programs. What is: LoadParameters' result (1
+//     loaded, 0 failed) and the description (PbLastErrorDescription):
+//     "Could not connect to server." (no answer or an empty one), "Internal
+//     dll error" (an unreadable reply or a status of 100 or less), or the
+//     server's own text for its statuses above 100 (possibly empty).
+#else
 //     declared name. So the numeric code of a failed fetch is not
 //     available to MQL4 programs. What is: LoadParameters' result (1 loaded,
 //     0 failed) and the description (PbLastErrorDescription): "Could not
 //     connect to server." (no answer or an empty one), "Internal dll error"
 //     (an unreadable reply or a status of 100 or less), or the server's own
 //     text for its statuses above 100 (possibly empty).
+#endif
 //   * GetParameter: takes a C++ std::string object by value. Read the
 //     served values through func101 to func103.
+#ifdef __MQL5__
+//   * UIRun: MQL5 cannot hand the DLL a callback, and without one UIRun
+//     returns only when the window is destroyed. Nothing in MQL5 runs while
+#else
 //   * UIRun: MQL4 cannot hand the DLL a callback, and without one UIRun
 //     returns only when the window is destroyed. Nothing in MQL4 runs while
+#endif
 //     it waits, so IsStopped() cannot end it and the terminal would end the
 //     program by force. It is not imported here; C++ callers use it.
 //   * _DllMain@12, _DllWndProc@16, _TimerProc@16: for the loader and the
 //     window manager, not for callers.
 //
+#ifdef __MQL5__
+// THE WINDOW TOOLKIT FROM MQL5
+//   MQL5 cannot hand a function to a DLL, so UIMakeWindow's callback is
+//   declared long and always 0. With no callback button clicks (WM_COMMAND)
+//   and timer ticks started with UIAddTimer reach no MQL5 code through the
+//   DLL. What does work: PbRunDialog below runs the message loop in MQL5
+#else
 // THE WINDOW TOOLKIT FROM MQL4
 //   MQL4 cannot hand a function to a DLL, so UIMakeWindow's callback is
 //   declared int and always 0. With no callback button clicks (WM_COMMAND)
 //   and timer ticks started with UIAddTimer reach no MQL4 code through the
 //   DLL. What does work: PbRunDialog below runs the message loop in MQL4
+#endif
 //   itself with user32.dll's PeekMessageA / IsDialogMessageA /
 //   TranslateMessage / DispatchMessageA. It looks at each message before it
 //   is dispatched and returns to your code for:
@@ -154,18 +319,83 @@
 //     click on that button, otherwise as PB_DIALOG_ENTER;
 //   * Escape, and the ticks of the dialog's own UIAddTimer timer.
 //
+#ifndef __MQL5__
 // THREADS
 //   The toolkit: one dialog per terminal at a time, every call for it from
 //   the program (the thread) that made it. The parameter service: any
 //   thread, any number at once (rule 5).
 //
+#endif
 // The user32 and kernel32 functions below are declared in this file only.
+#ifdef __MQL5__
+// If another header of yours (the terminal's WinAPI headers, say) declares
+// one of them too and the compiler objects, keep one of the two
+// declarations, with the types used here.
+#else
 // If another header of yours declares one of them too and the compiler
 // objects, keep one of the two declarations.
+#endif
 
 #ifndef PARAMBRIDGE_MQH
 #define PARAMBRIDGE_MQH
 
+#ifdef __MQL5__
+// The x86-64 Win32 MSG record, as PeekMessageA fills it (48 bytes; the
+// offsets are Windows', whatever packing MQL5 applies).
+struct PbMsg
+  {
+   long              hwnd;         //  0
+   uint              message;      //  8
+   uint              gap;          // 12: Windows' alignment of wParam
+   long              wParam;       // 16
+   long              lParam;       // 24
+   uint              time;         // 32
+   int               ptX;          // 36
+   int               ptY;          // 40
+   uint              tail;         // 44: rounds MSG up to 48 bytes (lPrivate)
+  };
+#define PB_MSG_BYTES 48
+
+#import "parambridge64.dll"
+   // Parameter service.
+   double func101(int unused1, int unused2);
+   double func102(int unused1, int unused2, int unused3, int unused4);
+   double func103(int unused1, int unused2, int unused3, int unused4);
+   int    LoadParameters(uchar &account[], int accountType);
+   void   GetLastErrorDescription(uchar &buffer[]);
+   // Window toolkit. Sizes are in pixels; the creators take the height
+   // BEFORE the width, UIMakeWindow the width before the height.
+   long   UIMakeWindow(uchar &title[], int x, int y, int width, int height, int placement, long callback);
+   int    UIFinish();
+   ulong  UIAddTimer(ulong id, int seconds);
+   int    UIKillTimer(ulong id);
+   long   UIAddButton(uchar &text[], int x, int y, int height, int width);
+   long   UIAddTextBox(uchar &text[], int x, int y, int height, int width, int password, int focus);
+   long   UIAddCheckbox(int checked, uchar &text[], int x, int y, int height, int width);
+   long   UIAddLabel(uchar &text[], int x, int y, int height, int width);
+   int    UIHide(long handle);
+   int    UIGetChecked(long handle);
+   long   UISetText(long handle, uchar &text[]);
+   long   UIGetText(long handle);
+#import
+
+#import "kernel32.dll"
+   int    lstrlenA(long text);
+   long   lstrcpynA(uchar &buffer[], long text, int bufferLength);
+   long   GetProcessHeap();
+   int    HeapFree(long heap, uint flags, long block);
+   void   RtlZeroMemory(long address, ulong length);
+#import
+
+#import "user32.dll"
+   int    PeekMessageA(PbMsg &msg, long hwnd, uint firstMessage, uint lastMessage, uint removeFlags);
+   int    IsDialogMessageA(long hwnd, PbMsg &msg);
+   int    TranslateMessage(PbMsg &msg);
+   long   DispatchMessageA(PbMsg &msg);
+   int    IsWindow(long hwnd);
+   long   GetFocus();
+#import
+#else
 // The Win32 MSG record, as PeekMessageA fills it (28 bytes).
 struct PbMsg
   {
@@ -217,13 +447,28 @@ struct PbMsg
    int    IsWindow(int hwnd);
    int    GetFocus();
 #import
+#endif
+
+// Pointer-sized values (window handles, text addresses) and timer ids:
+// int and uint for MQL4 (32-bit), long and ulong for MQL5 (64-bit).
+#ifdef __MQL5__
+#define PB_HANDLE long
+#define PB_ID     ulong
+#else
+#define PB_HANDLE int
+#define PB_ID     uint
+#endif
 
 //--- placement argument of UIMakeWindow
 #define PB_PLACE_AT            0  // x, y: top-left corner on the screen
 #define PB_PLACE_BOTTOM_RIGHT  1  // x, y: gaps to the right edge and to a line 30 px above the bottom
 
 //--- results of PbRunDialog
+#ifdef __MQL5__
+#define PB_DIALOG_STOPPED     -1  // the program is being stopped (IsStopped), or refused
+#else
 #define PB_DIALOG_STOPPED     -1  // the program is being stopped (IsStopped)
+#endif
 #define PB_DIALOG_CLOSED       0  // the window no longer exists
 #define PB_DIALOG_BUTTON       1  // a button was clicked (see PbDialog.button)
 #define PB_DIALOG_ENTER        2  // Enter was pressed
@@ -258,7 +503,11 @@ struct PbMsg
 //+------------------------------------------------------------------+
 //| Text                                                             |
 //+------------------------------------------------------------------+
+#ifdef __MQL5__
+// The 8-bit, NUL-terminated form of an MQL5 string.
+#else
 // The 8-bit, NUL-terminated form of an MQL4 string.
+#endif
 void PbText(const string text, uchar &bytes[])
   {
    ArrayResize(bytes, 0);
@@ -269,7 +518,7 @@ void PbText(const string text, uchar &bytes[])
 // into `text`, then zeroes and frees the block (it came from the process
 // heap) and zeroes the kit's byte copy. `text` is the caller's only copy
 // (CharArrayToString's result is the terminal's own).
-void PbReadTextInto(const int address, string &text)
+void PbReadTextInto(const PB_HANDLE address, string &text)
   {
    text = "";
    if(address == 0)
@@ -282,13 +531,17 @@ void PbReadTextInto(const int address, string &text)
       lstrcpynA(bytes, address, length + 1);
       text = CharArrayToString(bytes, 0, length, CP_ACP);
       ArrayInitialize(bytes, 0);
+#ifdef __MQL5__
+      RtlZeroMemory(address, (ulong)length);
+#else
       RtlZeroMemory(address, length);
+#endif
      }
    HeapFree(GetProcessHeap(), 0, address);
   }
 
 // The same, as a value: for text that is no secret.
-string PbReadText(const int address)
+string PbReadText(const PB_HANDLE address)
   {
    string text = "";
    PbReadTextInto(address, text);
@@ -307,18 +560,30 @@ void PbWipe(string &text)
 //+------------------------------------------------------------------+
 //| Where the kit may run                                            |
 //+------------------------------------------------------------------+
+#ifdef __MQL5__
+// False (with one Print per program) in an indicator: it shares its
+// symbol's thread with every other indicator and the symbol's ticks. See
+// rule 2 at the top of this file.
+#else
 // False (with one Print per program) in an indicator: it runs on the
 // terminal's interface thread, where a fetch or a dialog loop freezes the
 // terminal. See rule 2 at the top of this file.
+#endif
 bool PbAllowedHere(const string what)
   {
    if(MQLInfoInteger(MQL_PROGRAM_TYPE) != PROGRAM_INDICATOR)
       return(true);
    static bool told = false;
    if(!told)
+#ifdef __MQL5__
+      Print("parambridge: ", what, " refused: indicators share their symbol's thread",
+            " with every other indicator and the symbol's ticks (also when made by iCustom);",
+            " call it from an expert advisor, a script or a service");
+#else
       Print("parambridge: ", what, " refused: indicators run on the terminal's interface thread",
             " (through iCustom: on the caller's thread, still as an indicator);",
             " call it from an expert advisor or a script");
+#endif
    told = true;
    return(false);
   }
@@ -477,38 +742,38 @@ string PbLastErrorDescription()
 //| Window toolkit                                                   |
 //+------------------------------------------------------------------+
 // The window this program made and has not finished (0: none).
-int PbOpenHost = 0;
+PB_HANDLE PbOpenHost = 0;
 
 // 0 in an indicator (PbAllowedHere).
-int PbMakeWindow(const string title, const int x, const int y, const int width, const int height, const int placement)
+PB_HANDLE PbMakeWindow(const string title, const int x, const int y, const int width, const int height, const int placement)
   {
    if(!PbAllowedHere("PbMakeWindow"))
       return(0);
    uchar bytes[];
    PbText(title, bytes);
-   int host = UIMakeWindow(bytes, x, y, width, height, placement, 0);
+   PB_HANDLE host = UIMakeWindow(bytes, x, y, width, height, placement, 0);
    if(host != 0)
       PbOpenHost = host;
    return(host);
   }
 
-int PbAddLabel(const string text, const int x, const int y, const int height, const int width)
+PB_HANDLE PbAddLabel(const string text, const int x, const int y, const int height, const int width)
   {
    uchar bytes[];
    PbText(text, bytes);
    return(UIAddLabel(bytes, x, y, height, width));
   }
 
-int PbAddTextBox(const string text, const int x, const int y, const int height, const int width, const bool password, const bool focus)
+PB_HANDLE PbAddTextBox(const string text, const int x, const int y, const int height, const int width, const bool password, const bool focus)
   {
    uchar bytes[];
    PbText(text, bytes);
-   int box = UIAddTextBox(bytes, x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
+   PB_HANDLE box = UIAddTextBox(bytes, x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
    ArrayInitialize(bytes, 0);
    return(box);
   }
 
-int PbAddCheckbox(const bool checked, const string text, const int x, const int y, const int height, const int width)
+PB_HANDLE PbAddCheckbox(const bool checked, const string text, const int x, const int y, const int height, const int width)
   {
    uchar bytes[];
    PbText(text, bytes);
@@ -516,41 +781,59 @@ int PbAddCheckbox(const bool checked, const string text, const int x, const int 
   }
 
 // An empty text changes nothing (the control keeps its text) and gives 0.
-int PbSetText(const int handle, const string text)
+PB_HANDLE PbSetText(const PB_HANDLE handle, const string text)
   {
    uchar bytes[];
    PbText(text, bytes);
-   int result = UISetText(handle, bytes);
+   PB_HANDLE result = UISetText(handle, bytes);
    ArrayInitialize(bytes, 0);
    return(result);
   }
 
 // The control's (or window's) text, at most 254 characters. The DLL's
 // copy is zeroed and freed (PbReadText). Not for a password: PbGetSecret.
-string PbGetText(const int handle) { return(PbReadText(UIGetText(handle))); }
+string PbGetText(const PB_HANDLE handle) { return(PbReadText(UIGetText(handle))); }
 
 // A password box's text into `secret`, the only copy the kit leaves: the
 // DLL's block and the kit's bytes are zeroed. Read it only when the
 // visitor accepted (OK), and PbWipe(secret) once it has been used.
-void PbGetSecret(const int handle, string &secret) { PbReadTextInto(UIGetText(handle), secret); }
+void PbGetSecret(const PB_HANDLE handle, string &secret) { PbReadTextInto(UIGetText(handle), secret); }
 
-bool PbIsChecked(const int handle) { return(UIGetChecked(handle) == 1); }
+bool PbIsChecked(const PB_HANDLE handle) { return(UIGetChecked(handle) == 1); }
 
+#ifdef __MQL5__
+// A dialog run by MQL5 code: the host window, its buttons (with their
+#else
 // A dialog run by MQL4 code: the host window, its buttons (with their
+#endif
 // sizes, to tell a click from a press dragged away) and its timer.
 struct PbDialog
   {
+#ifdef __MQL5__
+   long              host;
+   ulong             timer;        // 0: none
+#else
    int               host;
    uint              timer;        // 0: none
+#endif
    int               buttons;
+#ifdef __MQL5__
+   long              handle[PB_MAX_BUTTONS];
+#else
    int               handle[PB_MAX_BUTTONS];
+#endif
    int               width[PB_MAX_BUTTONS];
    int               height[PB_MAX_BUTTONS];
+#ifdef __MQL5__
+   long              pressed;      // the button the left mouse button went down on, or 0
+   long              button;       // after PB_DIALOG_BUTTON: the handle clicked
+#else
    int               pressed;      // the button the left mouse button went down on, or 0
    int               button;       // after PB_DIALOG_BUTTON: the handle clicked
+#endif
   };
 
-void PbDialogInit(PbDialog &dialog, const int host)
+void PbDialogInit(PbDialog &dialog, const PB_HANDLE host)
   {
    dialog.host = host;
    dialog.timer = 0;
@@ -559,11 +842,11 @@ void PbDialogInit(PbDialog &dialog, const int host)
    dialog.button = 0;
   }
 
-int PbDialogAddButton(PbDialog &dialog, const string text, const int x, const int y, const int height, const int width)
+PB_HANDLE PbDialogAddButton(PbDialog &dialog, const string text, const int x, const int y, const int height, const int width)
   {
    uchar bytes[];
    PbText(text, bytes);
-   int handle = UIAddButton(bytes, x, y, height, width);
+   PB_HANDLE handle = UIAddButton(bytes, x, y, height, width);
    if(handle != 0 && dialog.buttons < PB_MAX_BUTTONS)
      {
       dialog.handle[dialog.buttons] = handle;
@@ -576,7 +859,7 @@ int PbDialogAddButton(PbDialog &dialog, const string text, const int x, const in
 
 // A repeating timer on the dialog; PbRunDialog returns PB_DIALOG_TICK on
 // each tick. UIAddTimer's ticks have no effect of their own (no callback).
-bool PbDialogSetTimer(PbDialog &dialog, const uint id, const int seconds)
+bool PbDialogSetTimer(PbDialog &dialog, const PB_ID id, const int seconds)
   {
    if(UIAddTimer(id, seconds) == 0)
       return(false);
@@ -585,7 +868,7 @@ bool PbDialogSetTimer(PbDialog &dialog, const uint id, const int seconds)
   }
 
 // The index of a dialog button's handle, or -1.
-int PbDialogButtonIndex(const PbDialog &dialog, const int handle)
+int PbDialogButtonIndex(const PbDialog &dialog, const PB_HANDLE handle)
   {
    for(int i = 0; i < dialog.buttons; i++)
       if(handle != 0 && dialog.handle[i] == handle)
@@ -596,12 +879,12 @@ int PbDialogButtonIndex(const PbDialog &dialog, const int handle)
 // What one message means to the dialog, looked at before it is dispatched.
 int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
   {
-   if(msg.message == PB_WM_TIMER && dialog.timer != 0 && (uint)msg.wParam == dialog.timer && msg.hwnd == dialog.host)
+   if(msg.message == PB_WM_TIMER && dialog.timer != 0 && (PB_ID)msg.wParam == dialog.timer && msg.hwnd == dialog.host)
       return(PB_DIALOG_TICK);
    if(msg.message == PB_WM_KEYDOWN && msg.wParam == PB_VK_RETURN)
      {
       // Enter acts on the button that has the focus, else it is Enter.
-      int focus = GetFocus();
+      PB_HANDLE focus = GetFocus();
       if(PbDialogButtonIndex(dialog, focus) >= 0)
         {
          dialog.button = focus;
@@ -614,7 +897,13 @@ int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
    int i = PbDialogButtonIndex(dialog, msg.hwnd);
    if(msg.message == PB_WM_LBUTTONDOWN)
      {
+#ifdef __MQL5__
+      dialog.pressed = 0;
+      if(i >= 0)
+         dialog.pressed = msg.hwnd;
+#else
       dialog.pressed = i >= 0 ? msg.hwnd : 0;
+#endif
       return(PB_DIALOG_NONE);
      }
    if(i < 0)
@@ -632,11 +921,21 @@ int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
      {
       // A click only when the press was on this button too. A button
       // captures the mouse when pressed, so its release comes here even
+#ifdef __MQL5__
+      // off the button; coordinates are signed 16-bit, relative to it,
+      // in the low 32 bits of lParam.
+#else
       // off the button; coordinates are signed 16-bit, relative to it.
+#endif
       bool pressedHere = dialog.pressed == msg.hwnd;
       dialog.pressed = 0;
+#ifdef __MQL5__
+      int x = (int)(msg.lParam & 0xFFFF);
+      int y = (int)((msg.lParam >> 16) & 0xFFFF);
+#else
       int x = msg.lParam & 0xFFFF;
       int y = (msg.lParam >> 16) & 0xFFFF;
+#endif
       if(x >= 0x8000) x -= 0x10000;
       if(y >= 0x8000) y -= 0x10000;
       if(pressedHere && x >= 0 && y >= 0 && x < dialog.width[i] && y < dialog.height[i])
@@ -650,11 +949,23 @@ int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
 
 // Runs the dialog's messages until something happens that the caller must
 // decide on; returns one of PB_DIALOG_... . Call it again to go on.
+#ifdef __MQL5__
+// PB_DIALOG_STOPPED at once in an indicator (PbAllowedHere), and when
+// PbMsg is not the 48-byte MSG record (PeekMessageA would write past it).
+#else
 // PB_DIALOG_STOPPED at once in an indicator (PbAllowedHere).
+#endif
 int PbRunDialog(PbDialog &dialog)
   {
    if(!PbAllowedHere("PbRunDialog"))
       return(PB_DIALOG_STOPPED);
+#ifdef __MQL5__
+   if(sizeof(PbMsg) != PB_MSG_BYTES)
+     {
+      Print("parambridge: PbMsg is ", sizeof(PbMsg), " bytes, not ", PB_MSG_BYTES, "; the dialog loop refuses");
+      return(PB_DIALOG_STOPPED);
+     }
+#endif
    PbMsg msg;
    while(!IsStopped())
      {
