@@ -18,6 +18,7 @@ target_link_libraries(ui_win32 PUBLIC user32)
 add_library(parambridge SHARED
   module/dllmain.cpp
   module/exports_params.cpp
+  module/worker_win32.cpp
   ${PB_DLL_DEF})
 set_target_properties(parambridge PROPERTIES PREFIX "" OUTPUT_NAME ${PB_DLL_NAME})
 target_link_libraries(parambridge PRIVATE params_fetch params_win32 ui_win32)

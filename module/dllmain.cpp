@@ -1,7 +1,7 @@
-// The module entry. The runtime's start-up code has built the parameter
-// store and the error texts by the time this runs.
+// The module entry.
 #include <windows.h>
 
+#include "params/store.h"
 #include "ui/window_class.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -16,9 +16,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       // keeps a DLL's classes registered after FreeLibrary, so a later load
       // would find "KUI" taken, too. At process exit (reserved non-null) the
       // process goes away with its windows and classes: nothing to do.
+      // No fetch worker runs at FreeLibrary (each holds a reference on the
+      // module), so the store's snapshots can go. At process exit they are
+      // left to the process: a worker ended there inside the heap may have
+      // left the heap's lock held, and a free would wait for it forever.
       if (reserved == nullptr) {
         pb::ui::ReleaseWindowsForUnload();
         pb::ui::UnregisterWindowClass();
+        pb::ReleaseStoreForUnload();
       }
       break;
     default:

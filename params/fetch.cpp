@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <charconv>
-#include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -25,18 +23,16 @@ constexpr std::int32_t kCodeNoStatus = 2;
 constexpr std::int32_t kCodeNoConnection = 3;
 constexpr std::int32_t kLastModuleCode = 100;
 
-const std::map<std::int32_t, std::string> kErrorTexts = {
-    {kCodeNoStatus, "Internal dll error"},
-    {kCodeNoConnection, "Could not connect to server."},
-};
+// The module's own texts. Plain constants: nothing of the fetch is torn down
+// at process exit, where a worker thread ended inside the heap may have left
+// its lock held.
+const char* ModuleErrorText(std::int32_t code) {
+  return code == kCodeNoConnection ? "Could not connect to server." : "Internal dll error";
+}
 
-// Written only under g_fetchLock; read by any thread at any time.
+// Written by the exchange (one at a time, on the fetch's worker thread); read
+// by any thread at any time.
 std::atomic<std::int32_t> g_lastErrorCode{kCodeNone};
-
-// One exchange at a time in the whole process. Held across the network
-// exchange; the store has a lock of its own, held only for each store
-// operation, so readers never wait for the server.
-std::mutex g_fetchLock;
 
 constexpr char kEndpoint[] = PRODUCT_SERVER_BASE_URL "run/";
 
@@ -84,11 +80,9 @@ std::int32_t StatusToCode(double status) {
   return static_cast<std::int32_t>(status);
 }
 
-std::int32_t LoadParameters(const char* account, std::int32_t accountType) {
-  // Taken before the loaded check: a call that waited behind a success
-  // returns 1 without a request; one that waited behind a failure runs its
-  // own exchange. std::mutex does not throw on a valid, unowned lock.
-  std::lock_guard<std::mutex> oneAtATime(g_fetchLock);
+std::int32_t RunExchange(const char* account, std::int32_t accountType) {
+  // Checked again here: an exchange that starts after another's success
+  // returns 1 without a request.
   if (IsLoaded()) return 1;
   try {
     return Fetch(account, accountType);
@@ -100,14 +94,17 @@ std::int32_t LoadParameters(const char* account, std::int32_t accountType) {
   }
 }
 
+std::int32_t NoExchange() {
+  g_lastErrorCode = kCodeNoConnection;
+  return 0;
+}
+
 std::int32_t LastErrorCode() { return g_lastErrorCode; }
 
 std::string LastErrorDescription() {
   const std::int32_t code = g_lastErrorCode.load();
   if (code > kLastModuleCode) return GetParameterText("errorD");
-  auto it = kErrorTexts.find(code);
-  if (it == kErrorTexts.end()) it = kErrorTexts.find(kCodeNoStatus);
-  return it->second;
+  return ModuleErrorText(code);
 }
 
 void ResetFetchForTesting() { g_lastErrorCode = kCodeNone; }

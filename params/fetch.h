@@ -1,9 +1,12 @@
 // The parameter fetch and its error state.
 //
-// Threads: LoadParameters calls run one at a time, process-wide (a later
-// caller waits for the exchange in progress, then returns 1 at once if it
-// succeeded). LastErrorCode and LastErrorDescription never wait for an
-// exchange; the description reads the store under its own short lock.
+// Threads: every exchange runs on a worker thread of its own (params/
+// worker.h), never on a caller's, and exchanges run one at a time,
+// process-wide. LoadParameters starts one, or waits for the one in flight
+// and then returns 1 at once if it succeeded, or starts its own if it
+// failed. A caller ended while it waits (TerminateThread) holds nothing: the
+// exchange goes on and its result serves the next caller. LastErrorCode and
+// LastErrorDescription never wait for an exchange.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +17,21 @@ namespace pb {
 // The product server's endpoint: the build-time base URL with "run/" appended.
 const char* ParameterEndpoint();
 
-// The whole fetch. Returns 1 when the parameters are loaded (now or earlier),
-// 0 on failure with the reason in LastErrorCode(). Never throws.
-std::int32_t LoadParameters(const char* account, std::int32_t accountType);
+// The whole fetch, as callers see it. Returns 1 when the parameters are
+// loaded (now or earlier), 0 on failure with the reason in LastErrorCode().
+// Blocks for as long as the exchange it waits for takes. Never throws.
+// (params/flight.cpp)
+std::int32_t LoadParameters(const char* account, std::int32_t accountType) noexcept;
+
+// One exchange on the calling thread: 1 at once when already loaded, else
+// the request, the store update, the loaded flag and the error code. Only
+// the fetch's worker runs it, one at a time (the store has one writer).
+// Never throws.
+std::int32_t RunExchange(const char* account, std::int32_t accountType);
+
+// Records a fetch that could not run at all (no worker thread could be
+// started) as a failed connection; returns 0.
+std::int32_t NoExchange();
 
 std::int32_t LastErrorCode();
 

@@ -74,6 +74,8 @@ void SplitPairs(std::string_view decoded, std::string_view delimiters) {
   const std::size_t nul = decoded.find('\0');
   if (nul != std::string_view::npos) decoded = decoded.substr(0, nul);
 
+  // Readers see the store before the reply or with all of its pairs.
+  WriteBatch batch;
   std::array<bool, 256> isDelimiter{};
   for (unsigned char c : delimiters) isDelimiter[c] = true;
 

@@ -21,7 +21,7 @@ std::string Base64Decode(std::string_view encoded);
 // Cuts `decoded` (up to its first NUL) into the maximal runs of bytes not in
 // `delimiters`, and stores them pairwise, name then value, in order; a final
 // token without a partner is dropped. Only position counts: "a&1=b&2" stores
-// a -> 1 and b -> 2.
+// a -> 1 and b -> 2. The pairs are published together (one WriteBatch).
 void SplitPairs(std::string_view decoded, std::string_view delimiters);
 
 // Base64Decode, then SplitPairs with the delimiters "=&". The reply is

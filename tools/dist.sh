@@ -3,8 +3,9 @@
 # data folder (unpack it into the folder that File > Open Data Folder
 # opens), and its SHA-256 beside it. The version is `git describe`.
 # MQL4/ holds parambridge.dll (from `make win32`, build/win32) and the MQL4
-# kit; MQL5/ holds parambridge64.dll (from `make win64`, build/win64) and
-# the MQL5 kit. A kit file missing fails the build of the archive.
+# samples; MQL5/ holds parambridge64.dll (from `make win64`, build/win64) and
+# the MQL5 samples; both hold the one parambridge.mqh
+# (examples/Include/), which serves both languages. A kit file missing fails the build of the archive.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -41,11 +42,11 @@ for d in MQL4 MQL5; do
 done
 
 i686-w64-mingw32-strip --strip-all -o "$stage/MQL4/Libraries/parambridge.dll" "$dll"
-cp "$kit/Include/parambridge.mqh" "$stage/MQL4/Include/"
+cp "$root/examples/Include/parambridge.mqh" "$stage/MQL4/Include/"
 cp "$kit/Experts/"*.mq4 "$stage/MQL4/Experts/"
 cp "$kit/Scripts/"*.mq4 "$stage/MQL4/Scripts/"
 x86_64-w64-mingw32-strip --strip-all -o "$stage/MQL5/Libraries/parambridge64.dll" "$dll64"
-cp "$kit5/Include/parambridge.mqh" "$stage/MQL5/Include/"
+cp "$root/examples/Include/parambridge.mqh" "$stage/MQL5/Include/"
 cp "$kit5/Experts/"*.mq5 "$stage/MQL5/Experts/"
 cp "$kit5/Scripts/"*.mq5 "$stage/MQL5/Scripts/"
 cp "$root/README.md" "$stage/"

@@ -78,7 +78,10 @@ LRESULT UISetText(HWND handle, const char* text) noexcept {
 // A new block from the process heap that nobody frees; at most 254 bytes of
 // text (capacity 255 with the NUL). The buffer starts zeroed, so a handle
 // that names no window (SendMessage then writes nothing) gives empty text.
-// Null when the block cannot be had.
+// Null when the block cannot be had. The text may be a password: the read
+// buffer on the stack is wiped before returning (SecureZeroMemory, which the
+// compiler may not drop as a dead store, unlike memset); the block is the
+// caller's to wipe.
 char* UIGetText(HWND handle) noexcept {
   char buffer[256] = {};
   SendMessageA(handle, WM_GETTEXT, 255, reinterpret_cast<LPARAM>(buffer));
@@ -86,6 +89,7 @@ char* UIGetText(HWND handle) noexcept {
   const std::size_t length = std::strlen(buffer);
   auto* copy = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, length + 1));
   if (copy) std::memcpy(copy, buffer, length + 1);
+  SecureZeroMemory(buffer, sizeof buffer);
   return copy;
 }
 

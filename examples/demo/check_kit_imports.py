@@ -3,7 +3,8 @@
 
 Reads three files and reports every disagreement:
 
-  --mqh    the kit's parambridge.mqh: its #import blocks and its MSG record
+  --mqh    the kit's parambridge.mqh: its #import blocks and its MSG record,
+           as --lang's compiler sees them (its #ifdef __MQL5__ branches)
   --table  the rows the demo host's function pointer types are compile-time
            checked against (mql4_imports.h, mql5_imports.h)
   --def    module/parambridge.def: the DLL's export table
@@ -116,6 +117,40 @@ DIALECTS = {
 
 class Fault(Exception):
     pass
+
+
+def select_branch(text, lang):
+    """The kit's text as the compiler of `lang` sees it: the lines of the
+    #ifdef __MQL5__ / #ifndef __MQL5__ / #ifdef __MQL4__ / #ifndef __MQL4__
+    branches that hold for that language (each .mq4 file is compiled with
+    __MQL4__ defined, each .mq5 file with __MQL5__), those directives
+    themselves left out. Other conditions (the include guard) are kept as
+    they stand and count as true."""
+    defined = {"__MQL5__"} if lang == "mql5" else {"__MQL4__"}
+    out, stack = [], []  # stack: (ours, taking) per open condition
+    for line in text.split("\n"):
+        m = re.match(r"\s*#\s*(ifdef|ifndef|else|endif)\b\s*(\w*)", line)
+        ours = m and (m.group(1) in ("else", "endif") and stack and stack[-1][0]
+                      or m.group(2) in ("__MQL4__", "__MQL5__"))
+        taking = all(t for _, t in stack)
+        if m and m.group(1) in ("ifdef", "ifndef"):
+            if ours:
+                holds = (m.group(2) in defined) == (m.group(1) == "ifdef")
+                stack.append((True, holds))
+                continue
+            stack.append((False, True))
+        elif m and m.group(1) == "else" and stack:
+            if stack[-1][0]:
+                stack[-1] = (True, not stack[-1][1])
+                continue
+        elif m and m.group(1) == "endif" and stack:
+            if stack.pop()[0]:
+                continue
+        if taking:
+            out.append(line)
+    if stack:
+        raise Fault("an #ifdef without its #endif")
+    return "\n".join(out)
 
 
 def strip_comments(text):
@@ -261,6 +296,7 @@ def check(mqh_text, table_text, def_text, d=DIALECTS["mql4"]):
     """The list of disagreements (empty when all agree)."""
     errors = []
     try:
+        mqh_text = select_branch(mqh_text, d.lang.lower())
         imports = parse_mqh(mqh_text)
         rows, not_importable = parse_table(table_text, d)
         exports = parse_def(def_text)
@@ -566,10 +602,22 @@ def self_test(texts, lang):
     base = check(texts["mqh"], texts["table"], texts["def"], d)
     print("%-45s %s" % ("unaltered files", "ok" if not base else "FAIL: " + "; ".join(base)))
     failures += bool(base)
-    faults = FAULTS[lang]
+    # The faults below are planted in the text this language's compiler
+    # sees; a "raw" fault in the file as it stands (its #ifdef branches).
+    chosen = dict(texts, mqh=select_branch(texts["mqh"], lang))
+    faults = FAULTS[lang] + [
+        ("the other language's imports chosen", "raw",
+         "#ifdef __MQL5__\n// The x86-64 Win32 MSG record",
+         "#ifndef __MQL5__\n// The x86-64 Win32 MSG record",
+         "parambridge64.dll;" if lang == "mql4" else "parambridge.dll;"),
+        ("an #ifdef __MQL5__ left open", "raw", "#endif\n", "\n", "#endif"),
+    ]
     for what, which, old, new, word in faults:
-        altered = dict(texts)
-        altered[which] = mutate(texts[which], old, new, what)
+        altered = dict(chosen)
+        if which == "raw":
+            altered["mqh"] = mutate(texts["mqh"], old, new, what)
+        else:
+            altered[which] = mutate(chosen[which], old, new, what)
         errors = check(altered["mqh"], altered["table"], altered["def"], d)
         caught = any(word in e for e in errors)
         print("%-45s %s" % (what, "caught: " + errors[0] if caught else "NOT CAUGHT " + repr(errors)))
@@ -599,7 +647,7 @@ def main(argv):
         print("mismatch: " + e)
     if errors:
         return 1
-    imports = parse_mqh(texts["mqh"])
+    imports = parse_mqh(select_branch(texts["mqh"], args.lang))
     print("ok: %d imports agree (%d from %s.dll); every export accounted for; PbMsg is MSG"
           % (len(imports), sum(1 for m, _ in imports if m == d.dll), d.dll))
     return 0

@@ -23,8 +23,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "claim_table.h"
 #include "mql4_kit.h"
 
 namespace {
@@ -102,7 +104,7 @@ struct DialogResult {
   std::string password;
   bool remember = false;
   std::string title;
-  int refused = 0;      // OK or Enter with an account that is not 1 to 15 digits
+  int refused = 0;      // OK or Enter with an account that is not 1 to 15 digits, or 0
   int reads = 0;        // PbGetText calls, each of which frees the DLL's block
   bool windowGone = false;
   bool quitLeft = false;  // a WM_QUIT left in the queue after the teardown
@@ -117,7 +119,9 @@ using ReadyHook = std::function<void(const DialogControls&)>;
 // The sample dialog, as the sample script builds it with the .mqh: values
 // as labels, an account box, a password box with the focus, a check box,
 // OK and Cancel, and a once-a-second timer that counts down and closes it
-// when nobody clicks. OK and Enter go on only with an account of digits.
+// when nobody clicks. OK and Enter go on only with an account of digits
+// that is not 0 (not logged in). The password box is read only when the
+// visitor accepted, and the host's copy wiped once used.
 // `onReady` runs at the first tick, once the window has been painted.
 // `teardown`: leave the window to PbDialogClose, as OnDeinit would.
 
@@ -165,9 +169,11 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
         (what == PB_DIALOG_BUTTON && dialog.button == ok) || what == PB_DIALOG_ENTER;
     if (accepting) {
       result.reads++;
-      if (!Kit::PbAccountIsValid(kit.PbGetText(account))) {
+      const std::string typed = kit.PbGetText(account);
+      if (!Kit::PbAccountIsValid(typed) || Kit::PbAccountIsZero(typed)) {
         result.refused++;
-        kit.PbSetText(status, "The account is 1 to 15 digits");
+        kit.PbSetText(status, Kit::PbAccountIsValid(typed) ? "Account 0 is no login: log in first"
+                                                           : "The account is 1 to 15 digits");
         continue;
       }
     }
@@ -198,10 +204,16 @@ bool RunDialog(const Kit& kit, const Options& o, const std::string values[3],
   }
   kit.im().UIKillTimer(1);
   result.account = kit.PbGetText(account);
-  result.password = kit.PbGetText(password);
+  if (result.endedBy == "OK" || result.endedBy == "Enter (OK)") {
+    std::string secret;
+    kit.PbGetSecret(password, secret);
+    result.password = secret;  // what the script would use
+    Kit::PbWipe(secret);
+    result.reads++;
+  }
   result.remember = kit.PbIsChecked(remember);
   result.title = kit.PbGetText(host);
-  result.reads += 3;
+  result.reads += 2;
   if (teardown) {
     if (!kit.PbDialogClose()) Fail("PbDialogClose found no window");
   } else {
@@ -253,6 +265,7 @@ struct RefusalRow {
   ProgramType type;
   const char* account;  // null: PbMakeWindow instead of PbLoadParameters
   int want;
+  int accountType = 0;
 };
 
 int Offline(const Options& o) {
@@ -351,6 +364,26 @@ int Offline(const Options& o) {
          Key(c.password, VK_RETURN);
        },
        "Enter (OK)", "", false, "123456789012345"},
+      {"a password typed, then Cancel: the password box is not read",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.password, "pw");
+         Click(c.cancel, 10, 10);
+       },
+       "Cancel", "", false},
+      {"OK with account 0 (not logged in), then Escape",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.account, "0");
+         Click(c.ok, 10, 10);
+         Key(c.password, VK_ESCAPE);
+       },
+       "Escape (Cancel)", "", false, "0", 1},
+      {"Enter with account 000, then Cancel",
+       [](const Kit& kit, const DialogControls& c) {
+         kit.PbSetText(c.account, "000");
+         Key(c.password, VK_RETURN);
+         Click(c.cancel, 10, 10);
+       },
+       "Cancel", "", false, "000", 1},
       {"Escape, the window left to PbDialogClose (OnDeinit)",
        [](const Kit&, const DialogControls& c) {
          Key(c.password, VK_ESCAPE);
@@ -408,6 +441,9 @@ int Offline(const Options& o) {
       {"an account with form syntax", ProgramType::kExpert, "1&accountType=9", PB_LOAD_REFUSED},
       {"an account of 16 digits", ProgramType::kExpert, "1234567890123456", PB_LOAD_REFUSED},
       {"a negative account", ProgramType::kExpert, "-12345", PB_LOAD_REFUSED},
+      {"an account type the claim cannot hold (8)", ProgramType::kExpert, "12345",
+       PB_LOAD_REFUSED, 8},
+      {"a negative account type", ProgramType::kExpert, "12345", PB_LOAD_REFUSED, -1},
   };
   for (const RefusalRow& r : refusals) {
     round++;
@@ -415,30 +451,34 @@ int Offline(const Options& o) {
     if (!Load(o, m)) return 3;
     Terminal own;
     Kit kit(m.im, own, r.type);
-    const int got = r.account ? kit.PbLoadParameters(r.account, 0)
+    const int got = r.account ? kit.PbLoadParameters(r.account, r.accountType)
                               : kit.PbMakeWindow("refused", 0, 0, 100, 100, PB_PLACE_AT);
     const int code = m.im.GetLastErrorCode();  // 0: no fetch was made
-    if (got != r.want || code != 0 || own.log.size() != 1) {
+    const std::vector<std::string> said = own.log();
+    if (got != r.want || code != 0 || said.size() != 1) {
       std::printf("FAIL %d (%s): got %d, want %d; last error code %d, want 0; %zu log lines, "
                   "want 1\n",
-                  round, r.what, got, r.want, code, own.log.size());
+                  round, r.what, got, r.want, code, said.size());
       failures++;
     } else {
-      std::printf("ok   %d (%s): refused: %s\n", round, r.what, own.log[0].c_str());
+      std::printf("ok   %d (%s): refused: %s\n", round, r.what, said[0].c_str());
     }
     if (!r.account && got) kit.PbFinish();
     FreeLibrary(m.dll);
   }
+  failures += ClaimTable(round);
   std::printf("offline: %s\n", failures ? "FAILED" : "all rounds as expected");
   return failures ? 5 : 0;
 }
 
 // The kit's account guard against the server, in order: the DLL keeps the
-// first account's parameters until it is unloaded, and the kit must never
-// present them as another account's. One terminal throughout.
+// first account's parameters until it is unloaded, the first program to
+// fetch claims the terminal session for its account, and the kit must
+// never present one account's parameters as another's.
 struct KitFetchRow {
   const char* what;
   bool freshModule;     // FreeLibrary, LoadLibrary first
+  bool freshTerminal;   // a restarted terminal: no claim
   bool servedAccount;   // --account, else --unknown-account
   const char* account;  // when not null: this text instead
   int want;
@@ -446,16 +486,25 @@ struct KitFetchRow {
 
 int KitFetch(const Options& o) {
   const KitFetchRow rows[] = {
-      {"an account with a letter: refused, nothing sent", false, true, "12a45", PB_LOAD_REFUSED},
-      {"the served account", false, true, nullptr, PB_LOAD_OK},
-      {"the served account again: no request", false, true, nullptr, PB_LOAD_OK},
-      {"another account on the same module", false, false, nullptr, PB_LOAD_OTHER_ACCOUNT},
-      {"another account on a fresh module: the server refuses", true, false, nullptr,
+      {"an account with a letter: refused, nothing sent", false, false, true, "12a45",
+       PB_LOAD_REFUSED},
+      {"the served account", false, false, true, nullptr, PB_LOAD_OK},
+      {"the served account again: no request", false, false, true, nullptr, PB_LOAD_OK},
+      {"another account on the same module", false, false, false, nullptr,
+       PB_LOAD_OTHER_ACCOUNT},
+      {"another account on a fresh module: the claim stays, nothing sent", true, false, false,
+       nullptr, PB_LOAD_OTHER_ACCOUNT},
+      {"a restarted terminal, another account: the server refuses", true, true, false, nullptr,
        PB_LOAD_FAILED},
-      {"the served account on a fresh module", true, true, nullptr, PB_LOAD_OK},
-      {"then another account on that module", false, false, nullptr, PB_LOAD_OTHER_ACCOUNT},
+      {"then the served account: the failed fetch's claim stays", false, false, true, nullptr,
+       PB_LOAD_OTHER_ACCOUNT},
+      {"a restarted terminal, the served account", true, true, true, nullptr, PB_LOAD_OK},
+      {"then another account on that module", false, false, false, nullptr,
+       PB_LOAD_OTHER_ACCOUNT},
+      {"a restarted terminal whose DLL already holds parameters: not recorded", false, true,
+       true, nullptr, PB_LOAD_OTHER_ACCOUNT},
   };
-  Terminal terminal;
+  auto terminal = std::make_unique<Terminal>();
   Loaded m;
   if (!Load(o, m)) return 3;
   int failures = 0;
@@ -467,20 +516,22 @@ int KitFetch(const Options& o) {
       m = Loaded{};
       if (!Load(o, m)) return 3;
     }
+    if (r.freshTerminal) terminal = std::make_unique<Terminal>();
     const std::string account =
         r.account ? r.account : (r.servedAccount ? o.account : o.unknownAccount);
-    const std::size_t logged = terminal.log.size();
-    const int got = Kit(m.im, terminal).PbLoadParameters(account, 0);
-    const bool said = terminal.log.size() > logged;
-    // The kit speaks when it refuses or finds another account's values.
+    const std::size_t logged = terminal->log().size();
+    const int got = Kit(m.im, *terminal).PbLoadParameters(account, 0);
+    const std::vector<std::string> log = terminal->log();
+    const bool said = log.size() > logged;
+    // The kit speaks when it refuses or finds another account's claim.
     const bool wantSaid = r.want == PB_LOAD_REFUSED || r.want == PB_LOAD_OTHER_ACCOUNT;
     if (got != r.want || said != wantSaid) {
       std::printf("FAIL %d (%s): got %d, want %d; %s\n", n, r.what, got, r.want,
-                  said ? terminal.log.back().c_str() : "nothing said");
+                  said ? log.back().c_str() : "nothing said");
       failures++;
     } else {
       std::printf("ok   %d (%s): %d%s%s\n", n, r.what, got, said ? ": " : "",
-                  said ? terminal.log.back().c_str() : "");
+                  said ? log.back().c_str() : "");
     }
   }
   FreeLibrary(m.dll);
@@ -532,7 +583,7 @@ int main(int argc, char** argv) {
   const int elsewhere = kit.PbLoadParameters(o.unknownAccount, 0);
   std::printf("  so the kit's PbLoadParameters(\"%s\", 0) gives %d (PB_LOAD_OTHER_ACCOUNT): %s\n",
               o.unknownAccount.c_str(), elsewhere,
-              terminal.log.empty() ? "(nothing said)" : terminal.log.back().c_str());
+              terminal.log().empty() ? "(nothing said)" : terminal.log().back().c_str());
   if (elsewhere != PB_LOAD_OTHER_ACCOUNT) {
     Fail("another account's request was answered with this account's parameters");
     return 6;
@@ -551,12 +602,14 @@ int main(int argc, char** argv) {
   if (!RunDialog(kit, o, values, d, announce)) return 5;
   PrintDialog(d);
 
-  std::printf("[4/4] A fresh module (FreeLibrary, LoadLibrary) and unknown account \"%s\"\n",
+  std::printf("[4/4] A restarted terminal, a fresh module (FreeLibrary, LoadLibrary) and "
+              "unknown account \"%s\"\n",
               o.unknownAccount.c_str());
   FreeLibrary(first.dll);
   Loaded second;
   if (!Load(o, second)) return 3;
-  Kit kit2(second.im, terminal);
+  Terminal restarted;  // the first account's claim stays with the first terminal
+  Kit kit2(second.im, restarted);
   const int unknown = kit2.PbLoadParameters(o.unknownAccount, 0);
   const int code = second.im.GetLastErrorCode();
   const std::string description = kit2.PbLastErrorDescription();

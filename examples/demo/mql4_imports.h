@@ -1,5 +1,5 @@
 // What an MQL4 program imports, one row per function, as
-// examples/MQL4/Include/parambridge.mqh declares it:
+// examples/Include/parambridge.mqh declares it for MQL4:
 //
 //   X(module, name, convention, argument bytes, result)
 //

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -53,9 +54,9 @@ std::vector<mql4::uchar> Kit::PbText(const std::string& text) {
   return bytes;
 }
 
-std::string Kit::PbReadText(mql4::Handle address) const {
-  if (address == 0) return "";
-  std::string text;
+void Kit::PbReadTextInto(mql4::Handle address, std::string& text) const {
+  text.clear();
+  if (address == 0) return;
   const int length = im_.lstrlenA(address);
   if (length > 0) {
     std::vector<mql4::uchar> bytes(static_cast<std::size_t>(length) + 1);
@@ -65,7 +66,21 @@ std::string Kit::PbReadText(mql4::Handle address) const {
     (im_.RtlZeroMemory)(address, length);  // parenthesised: <windows.h> makes it a macro
   }
   if (im_.HeapFree(im_.GetProcessHeap(), 0, address)) freedBlocks_++;
+}
+
+std::string Kit::PbReadText(mql4::Handle address) const {
+  std::string text;
+  PbReadTextInto(address, text);
   return text;
+}
+
+void Kit::PbWipe(std::string& text) {
+  std::fill(text.begin(), text.end(), '\0');  // StringFill(text, 0)
+  text.clear();
+}
+
+bool Kit::PbAccountIsZero(const std::string& account) {
+  return account.find_first_not_of('0') == std::string::npos;
 }
 
 bool Kit::PbAllowedHere(const char* what) const {
@@ -89,9 +104,62 @@ bool Kit::PbAccountIsValid(const std::string& account) {
   return true;
 }
 
+bool Terminal::GlobalVariableTemp(const std::string& name) {
+  std::lock_guard<std::mutex> hold(mu_);
+  globals_.emplace(name, fresh);
+  return true;
+}
+
+bool Terminal::GlobalVariableSetOnCondition(const std::string& name, double value, double check) {
+  std::lock_guard<std::mutex> hold(mu_);
+  const auto it = globals_.find(name);
+  if (it == globals_.end() || it->second != check) return false;
+  it->second = value;
+  return true;
+}
+
+bool Terminal::GlobalVariableGet(const std::string& name, double& value) const {
+  std::lock_guard<std::mutex> hold(mu_);
+  const auto it = globals_.find(name);
+  if (it == globals_.end()) return false;
+  value = it->second;
+  return true;
+}
+
+void Terminal::Print(const std::string& line) {
+  std::lock_guard<std::mutex> hold(mu_);
+  log_.push_back(line);
+}
+
+std::vector<std::string> Terminal::log() const {
+  std::lock_guard<std::mutex> hold(mu_);
+  return log_;
+}
+
+double Kit::PbClaimValue(const std::string& account, int accountType) {
+  return std::strtod(account.c_str(), nullptr) * PB_ACCOUNT_TYPES + accountType + 1;
+}
+
+bool Kit::PbIsClaim(double value) {
+  return value >= 1 && value <= PB_CLAIM_MAX && value == std::floor(value);
+}
+
+std::string Kit::PbClaimText(double claim) {
+  char text[80];
+  std::snprintf(text, sizeof text, "account %.0f (type %d)",
+                std::floor((claim - 1) / PB_ACCOUNT_TYPES),
+                static_cast<int>(std::fmod(claim - 1, PB_ACCOUNT_TYPES)));
+  return text;
+}
+
+double Kit::PbClaim() const {
+  double value = 0;
+  return terminal_.GlobalVariableGet(PB_GV_CLAIM, value) ? value : 0;
+}
+
 double Kit::PbParametersAccount() const {
-  const auto it = terminal_.globals.find(PB_GV_ACCOUNT);
-  return it == terminal_.globals.end() ? 0 : it->second;
+  const double claim = PbClaim();
+  return PbIsClaim(claim) ? std::floor((claim - 1) / PB_ACCOUNT_TYPES) : 0;
 }
 
 bool Kit::PbLooksLoaded() const {
@@ -104,25 +172,36 @@ int Kit::PbLoadParameters(const std::string& account, int accountType) const {
     Print("parambridge: account \"" + account + "\" refused: 1 to 15 digits only");
     return PB_LOAD_REFUSED;
   }
-  const bool loadedBefore = PbLooksLoaded();
+  if (accountType < 0 || accountType >= PB_ACCOUNT_TYPES) {
+    Print("parambridge: account type " + std::to_string(accountType) + " refused: 0 to 7 only");
+    return PB_LOAD_REFUSED;
+  }
+  const double mine = PbClaimValue(account, accountType);
+  const double first = PbLooksLoaded() ? PB_CLAIM_UNRECORDED : mine;
+  terminal_.GlobalVariableTemp(PB_GV_CLAIM);
+  terminal_.GlobalVariableSetOnCondition(PB_GV_CLAIM, first, 0);
+  const double claim = PbClaim();
+  if (claim != mine) {
+    std::string whose;
+    if (claim == PB_CLAIM_UNRECORDED) {
+      whose = "an account the kit did not record";
+    } else if (PbIsClaim(claim)) {
+      whose = PbClaimText(claim);
+    } else {
+      char held[64];
+      std::snprintf(held, sizeof held, "%.0f", claim);
+      Print(std::string("parambridge: the global variable ") + PB_GV_CLAIM + " holds " + held +
+            ", which is no claim; nothing is fetched. Delete it (F3) or restart the terminal.");
+      return PB_LOAD_REFUSED;
+    }
+    Print("parambridge: this terminal session's parameters are " + whose + "'s, not " +
+          PbClaimText(mine) + "'s; they are not used. Restart the terminal to fetch for account " +
+          account + ".");
+    return PB_LOAD_OTHER_ACCOUNT;
+  }
   std::vector<mql4::uchar> bytes = PbText(account);
   if (im_.LoadParameters(bytes.data(), accountType) != 1) return PB_LOAD_FAILED;
-  const double wanted = std::strtod(account.c_str(), nullptr);  // StringToDouble
-  if (!loadedBefore) {
-    terminal_.globals[PB_GV_ACCOUNT] = wanted;  // GlobalVariableTemp + Set
-    return PB_LOAD_OK;
-  }
-  const double holder = PbParametersAccount();
-  if (holder == wanted) return PB_LOAD_OK;
-  char whose[64];
-  if (holder == 0)
-    std::snprintf(whose, sizeof whose, "an account the kit did not record");
-  else
-    std::snprintf(whose, sizeof whose, "account %.0f", holder);
-  Print(std::string("parambridge: the DLL holds the parameters of ") + whose +
-        ", not of account " + account + "; they are not used. Restart the terminal to fetch "
-        "for account " + account + ".");
-  return PB_LOAD_OTHER_ACCOUNT;
+  return PB_LOAD_OK;
 }
 
 std::string Kit::PbLastErrorDescription() const {
@@ -149,7 +228,10 @@ mql4::Handle Kit::PbAddLabel(const std::string& text, int x, int y, int height, 
 mql4::Handle Kit::PbAddTextBox(const std::string& text, int x, int y, int height, int width,
                                bool password, bool focus) const {
   std::vector<mql4::uchar> bytes = PbText(text);
-  return im_.UIAddTextBox(bytes.data(), x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
+  const mql4::Handle box =
+      im_.UIAddTextBox(bytes.data(), x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
+  std::fill(bytes.begin(), bytes.end(), 0);  // ArrayInitialize
+  return box;
 }
 
 mql4::Handle Kit::PbAddCheckbox(bool checked, const std::string& text, int x, int y,
@@ -160,7 +242,9 @@ mql4::Handle Kit::PbAddCheckbox(bool checked, const std::string& text, int x, in
 
 mql4::Handle Kit::PbSetText(mql4::Handle handle, const std::string& text) const {
   std::vector<mql4::uchar> bytes = PbText(text);
-  return im_.UISetText(handle, bytes.data());
+  const mql4::Handle result = im_.UISetText(handle, bytes.data());
+  std::fill(bytes.begin(), bytes.end(), 0);  // ArrayInitialize
+  return result;
 }
 
 void Kit::PbDialogInit(PbDialog& dialog, mql4::Handle host) {

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <map>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -238,17 +239,36 @@ constexpr int PB_LOAD_FAILED = 0;
 constexpr int PB_LOAD_OK = 1;
 constexpr int PB_LOAD_OTHER_ACCOUNT = 2;
 constexpr int PB_ACCOUNT_MAX_DIGITS = 15;
-constexpr char PB_GV_ACCOUNT[] = "parambridge.account";
+constexpr int PB_ACCOUNT_TYPES = 8;
+constexpr char PB_GV_CLAIM[] = "parambridge.claim";
+constexpr double PB_CLAIM_MAX = 8000000000000000.0;
+constexpr double PB_CLAIM_UNRECORDED = -1;
 
 // MQLInfoInteger(MQL_PROGRAM_TYPE)
 enum class ProgramType { kScript, kExpert, kIndicator };
 
 // What the .mqh reaches through the terminal rather than a DLL: its global
-// variables (shared by every program of one terminal) and, per program,
-// MQL_PROGRAM_TYPE and the Print/Alert lines.
-struct Terminal {
-  std::map<std::string, double> globals;
-  std::vector<std::string> log;
+// variables (shared by every program of one terminal, each program on a
+// thread of its own) and the Print/Alert lines. Every operation on a
+// variable is atomic, as GlobalVariableSetOnCondition is documented to be;
+// the others are at least never seen half done.
+class Terminal {
+ public:
+  // Creates the variable with `fresh` when it does not exist. What a new
+  // variable holds is not documented; 0 unless a row says otherwise.
+  bool GlobalVariableTemp(const std::string& name);
+  // Sets `value` when the variable exists and holds `check`.
+  bool GlobalVariableSetOnCondition(const std::string& name, double value, double check);
+  // The two-argument form: false when the variable does not exist.
+  bool GlobalVariableGet(const std::string& name, double& value) const;
+  void Print(const std::string& line);
+  std::vector<std::string> log() const;
+  double fresh = 0;
+
+ private:
+  mutable std::mutex mu_;
+  std::map<std::string, double> globals_;
+  std::vector<std::string> log_;
 };
 
 struct PbDialog {
@@ -270,9 +290,16 @@ class Kit {
       : im_(im), terminal_(terminal), type_(type) {}
 
   static std::vector<mql4::uchar> PbText(const std::string& text);
+  void PbReadTextInto(mql4::Handle address, std::string& text) const;
   std::string PbReadText(mql4::Handle address) const;
+  static void PbWipe(std::string& text);
+  static bool PbAccountIsZero(const std::string& account);
   bool PbAllowedHere(const char* what) const;
   static bool PbAccountIsValid(const std::string& account);
+  static double PbClaimValue(const std::string& account, int accountType);
+  static bool PbIsClaim(double value);
+  static std::string PbClaimText(double claim);
+  double PbClaim() const;
   double PbParametersAccount() const;
 
   int PbLoadParameters(const std::string& account, int accountType) const;
@@ -290,6 +317,9 @@ class Kit {
                              int width) const;
   mql4::Handle PbSetText(mql4::Handle handle, const std::string& text) const;
   std::string PbGetText(mql4::Handle handle) const { return PbReadText(im_.UIGetText(handle)); }
+  void PbGetSecret(mql4::Handle handle, std::string& secret) const {
+    PbReadTextInto(im_.UIGetText(handle), secret);
+  }
   bool PbIsChecked(mql4::Handle handle) const { return im_.UIGetChecked(handle) == 1; }
 
   static void PbDialogInit(PbDialog& dialog, mql4::Handle host);
@@ -305,7 +335,7 @@ class Kit {
   int freedBlocks() const { return freedBlocks_; }
 
  private:
-  void Print(const std::string& line) const { terminal_.log.push_back(line); }
+  void Print(const std::string& line) const { terminal_.Print(line); }
   bool PbLooksLoaded() const;
 
   const Mql4Imports& im_;

@@ -1,5 +1,5 @@
 // What an MQL5 program imports, one row per function, as
-// examples/MQL5/Include/parambridge.mqh declares it:
+// examples/Include/parambridge.mqh declares it for MQL5:
 //
 //   X(module, name, argument kinds, result)
 //

@@ -16,6 +16,29 @@
 //                        K counts answers that were neither the state before
 //                        nor one after a complete write
 //
+// A terminal ends a thread that overstays in a DLL call (TerminateThread).
+// These play that:
+//   ended KILL_MS WAITERS ACCOUNT TYPE
+//                        -> "ended R W,W,... late=K"
+//                        a thread calls LoadParameters and is ended after
+//                        KILL_MS; WAITERS more threads call in halfway
+//                        there; right after the kill this thread calls too
+//                        (R). K counts the calls of the waiters and this
+//                        thread that returned more than a second after the
+//                        ended caller's exchange did (seen as the error code
+//                        turning from 0); each later exchange is quick
+//   unload KILL_MS MODE  -> "unload mapped=M"  a caller ended after KILL_MS,
+//                        then FreeLibrary: M says whether the module stayed
+//                        mapped (its worker holds it). MODE "now" loads it
+//                        again at once; "after" waits until the worker has
+//                        unmapped it, then loads it afresh (the next ops run
+//                        on that load)
+//   readwhilewriting KILL_MS -> "readwhilewriting f101 BITS desc LEN"
+//                        (test build whose store writes are slowed) a
+//                        caller ended after KILL_MS, inside the exchange's
+//                        store writes; then the readers, which must return
+//                        before the exchange is done (f101 still -1)
+//
 // "intact" says whether the bytes after the description's NUL were left
 // alone. Exit status 0 when every call ran, 2 for a bad command line, 3 when
 // the DLL or an export cannot be found.
@@ -142,6 +165,91 @@ void RunTogether(const Exports& x, int n, const char* account, std::int32_t type
   std::printf(" odd=%ld\n", static_cast<long>(t.odd));
 }
 
+double Now() {
+  LARGE_INTEGER f, t;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+// One call of LoadParameters on a thread of its own, with its return time.
+struct Call {
+  const Exports* x;
+  const char* account;
+  std::int32_t type;
+  DWORD startDelayMs;
+  std::int32_t result;
+  double returnedAt;
+};
+
+DWORD WINAPI CallMain(void* p) {
+  auto* c = static_cast<Call*>(p);
+  Sleep(c->startDelayMs);
+  c->result = c->x->load(c->account, c->type);
+  c->returnedAt = Now();
+  return 0;
+}
+
+// The time the first exchange ended: the error code is written at the end
+// of every exchange and is 0 before the first.
+struct Watch {
+  const Exports* x;
+  volatile double endedAt;
+};
+
+DWORD WINAPI WatchMain(void* p) {
+  auto* w = static_cast<Watch*>(p);
+  while (w->x->code() == 0) Sleep(1);
+  w->endedAt = Now();
+  return 0;
+}
+
+// Starts a caller and ends it after killMs, as a terminal does.
+void CallAndEnd(const Exports& x, const char* account, std::int32_t type, DWORD killMs) {
+  static Call victim;  // the ended thread's block: outlives it
+  victim = {&x, account, type, 0, -1, 0};
+  HANDLE t = CreateThread(nullptr, 0, CallMain, &victim, 0, nullptr);
+  Sleep(killMs);
+  TerminateThread(t, 1);
+  WaitForSingleObject(t, INFINITE);
+  CloseHandle(t);
+}
+
+Exports Resolve() {
+  return {reinterpret_cast<LoadFn>(Need("LoadParameters")),
+          reinterpret_cast<CodeFn>(Need("_GetLastErrorCode@0")),
+          reinterpret_cast<DescFn>(Need("GetLastErrorDescription")),
+          reinterpret_cast<Getter8Fn>(Need("func101")),
+          reinterpret_cast<Getter16Fn>(Need("func102")),
+          reinterpret_cast<Getter16Fn>(Need("func103")),
+          reinterpret_cast<GetParameterFn>(Need("GetParameter"))};
+}
+
+void RunEnded(const Exports& x, DWORD killMs, int waiters, const char* account, std::int32_t type) {
+  Watch watch{&x, 0};
+  HANDLE watcher = CreateThread(nullptr, 0, WatchMain, &watch, 0, nullptr);
+  std::vector<Call> calls(static_cast<std::size_t>(waiters), Call{&x, account, type, killMs / 2, -1, 0});
+  std::vector<HANDLE> threads;
+  for (Call& c : calls) threads.push_back(CreateThread(nullptr, 0, CallMain, &c, 0, nullptr));
+  CallAndEnd(x, account, type, killMs);
+  Call after{&x, account, type, 0, -1, 0};
+  CallMain(&after);
+  for (HANDLE h : threads) {
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+  }
+  WaitForSingleObject(watcher, INFINITE);
+  CloseHandle(watcher);
+  calls.push_back(after);
+  int late = 0;
+  for (const Call& c : calls) late += c.returnedAt - watch.endedAt > 1.0;
+  std::printf("ended %ld ", static_cast<long>(after.result));
+  for (int k = 0; k < waiters; ++k) {
+    std::printf("%s%ld", k ? "," : "", static_cast<long>(calls[static_cast<std::size_t>(k)].result));
+  }
+  std::printf("%s late=%d\n", waiters ? "" : "-", late);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,14 +262,15 @@ int main(int argc, char** argv) {
     std::printf("LoadLibrary failed: %lu\n", GetLastError());
     return 3;
   }
-  auto load = reinterpret_cast<LoadFn>(Need("LoadParameters"));
-  auto code = reinterpret_cast<CodeFn>(Need("_GetLastErrorCode@0"));
-  auto desc = reinterpret_cast<DescFn>(Need("GetLastErrorDescription"));
-  auto f101 = reinterpret_cast<Getter8Fn>(Need("func101"));
-  auto f102 = reinterpret_cast<Getter16Fn>(Need("func102"));
-  auto f103 = reinterpret_cast<Getter16Fn>(Need("func103"));
-  auto get = reinterpret_cast<GetParameterFn>(Need("GetParameter"));
-  const Exports exports{load, code, desc, f101, f102, f103, get};
+  Exports x = Resolve();
+  // References: an "unload" op resolves the exports of the new load into x.
+  auto& load = x.load;
+  auto& code = x.code;
+  auto& desc = x.desc;
+  auto& f101 = x.f101;
+  auto& f102 = x.f102;
+  auto& f103 = x.f103;
+  auto& get = x.get;
 
   for (int i = 2; i < argc; ++i) {
     const std::string op = argv[i];
@@ -216,8 +325,35 @@ int main(int argc, char** argv) {
     } else if (op == "f103") {
       PrintDouble("f103", f103(0, 0, 0, 0));
     } else if (op == "together") {
-      RunTogether(exports, static_cast<int>(std::strtol(arg(1), nullptr, 10)), arg(2), ToInt(arg(3)));
+      RunTogether(x, static_cast<int>(std::strtol(arg(1), nullptr, 10)), arg(2), ToInt(arg(3)));
       i += 3;
+    } else if (op == "ended") {
+      RunEnded(x, static_cast<DWORD>(ToInt(arg(1))), ToInt(arg(2)), arg(3), ToInt(arg(4)));
+      i += 4;
+    } else if (op == "unload") {
+      char path[MAX_PATH];
+      GetModuleFileNameA(g_dll, path, MAX_PATH);
+      CallAndEnd(x, "12345", 0, static_cast<DWORD>(ToInt(arg(1))));
+      FreeLibrary(g_dll);
+      const bool mapped = GetModuleHandleA(path) != nullptr;
+      // No bound here: a worker that never ends hangs the probe, and the
+      // driver's time limit reports it.
+      if (std::string(arg(2)) == "after") {
+        while (GetModuleHandleA(path)) Sleep(10);
+      }
+      g_dll = LoadLibraryA(path);
+      if (!g_dll) return 3;
+      x = Resolve();
+      std::printf("unload mapped=%d\n", mapped ? 1 : 0);
+      i += 2;
+    } else if (op == "readwhilewriting") {
+      CallAndEnd(x, "12345", 0, static_cast<DWORD>(ToInt(arg(1))));
+      const double v = f101(0, 0);
+      char buffer[256];
+      desc(buffer);
+      std::printf("readwhilewriting f101 %016llx desc %u\n", Bits(v),
+                  static_cast<unsigned>(std::strlen(buffer)));
+      i += 1;
     } else if (op == "get") {
       std::printf("get %s %016llx\n", arg(1), Bits(get(arg(1), -7.0)));
       i += 1;

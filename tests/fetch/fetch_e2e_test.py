@@ -40,8 +40,8 @@ def run_wine(exe, args, trace=False):
     return r.returncode, lines, r.stderr.decode("latin-1")
 
 
-def dll(*ops):
-    rc, lines, err = run_wine(ARGS.dll_probe, [ARGS.dll] + list(ops))
+def dll(*ops, path=None):
+    rc, lines, err = run_wine(ARGS.dll_probe, [path or ARGS.dll] + list(ops))
     if rc != 0:
         raise AssertionError("dll_probe %s exited %d: %s %s" % (ops, rc, lines, err[-2000:]))
     return lines
@@ -503,6 +503,70 @@ class StatusRulesTest(LoopbackCase):
                 self.assertEqual(dll("load", "1", "0", "desc"), ["load 0", desc(text[:written])])
 
 
+class EndedCallersTest(LoopbackCase):
+    """A terminal ends a thread that overstays in a DLL call (TerminateThread)
+    and may then unload the DLL: the exchange runs on the module's own worker
+    thread, so neither harms the next caller."""
+
+    https = False
+    PAUSED = ("errorD", "Service paused")
+
+    def run_table(self, table, path=None):
+        # (what the row proves, scripted replies, probe ops, expected lines,
+        # requests the server must see)
+        for case, replies, ops, expected, requests in table:
+            with self.subTest(case=case):
+                self.server.reset()
+                self.server.script(*replies)
+                self.assertEqual(dll(*ops, path=path), expected)
+                self.assertEqual(len(self.server.requests()), requests)
+
+    def test_ended_callers_and_unload(self):
+        # The first reply comes 3 s after its first 8 bytes and ends with its
+        # connection (the server pauses after the last piece too, and a later
+        # request must not queue behind that on a kept-alive connection); the
+        # caller that asked for it is ended after 1 s.
+        def slow(*pairs):
+            return {"mode": "close", "pieces": [8], "pause_ms": 3000, "body": reply_body(*pairs)}
+        slow_ok = slow(("error", 100), ("func101", 1.5))
+        quick_ok = {"body": reply_body(("error", 100), ("func101", 2.5))}
+        self.run_table([
+            ("ended while its exchange waits on the server: the next caller joins that "
+             "exchange and returns within a second of its end (it used to wait forever)",
+             [slow_ok], ["ended", "1000", "0", "12345", "0", "code", "f101"],
+             ["ended 1 - late=0", "code 1", getter("f101", 1.5)], 1),
+            ("ended while two others wait behind it: they get its success, no second request",
+             [slow_ok], ["ended", "1000", "2", "12345", "0"], ["ended 1 1,1 late=0"], 1),
+            ("ended, and its exchange fails: the callers after it run one new exchange",
+             [slow(("error", 205), self.PAUSED), quick_ok],
+             ["ended", "1000", "2", "12345", "0", "code", "f101"],
+             ["ended 1 1,1 late=0", "code 1", getter("f101", 2.5)], 2),
+            ("FreeLibrary during the ended caller's exchange: the worker keeps the module "
+             "mapped, and a load at once joins that exchange",
+             [slow_ok], ["unload", "1000", "now", "load", "12345", "0", "f101"],
+             ["unload mapped=1", "load 1", getter("f101", 1.5)], 1),
+            ("FreeLibrary during the exchange, loaded afresh once the worker has unmapped "
+             "the module: the late answer harmed nothing, the new module fetches anew",
+             [slow_ok, quick_ok],
+             ["unload", "1000", "after", "code", "f101", "load", "12345", "0", "f101"],
+             ["unload mapped=1", "code 0", getter("f101", -1.0), "load 1", getter("f101", 2.5)],
+             2),
+        ])
+
+    def test_ended_in_the_store_write_path(self):
+        # The test build pauses 400 ms in each store write: "test", then the
+        # reply's nine pairs, 4 s in all from the first write. The caller is
+        # ended 1.5 s in, while the exchange writes; the readers return with
+        # the exchange unfinished (func101 still -1), so nothing an ended
+        # caller held stands in their way, and the next caller gets the result.
+        pairs = [("error", 100), ("func101", 1.5)] + [("p%d" % k, k) for k in range(7)]
+        self.run_table([
+            ("ended in the store's write path", [{"body": reply_body(*pairs)}],
+             ["readwhilewriting", "1500", "load", "12345", "0", "f101"],
+             ["readwhilewriting f101 %s desc 18" % bits(-1.0), "load 1", getter("f101", 1.5)], 1),
+        ], path=ARGS.slow_store_dll)
+
+
 class KitTest(LoopbackCase):
     """The MQL4 kit's PbLoadParameters (the demo host's C++ copy of it)."""
 
@@ -542,6 +606,7 @@ def main():
     for name in ("--server", "--wine-run", "--dll", "--dll-probe", "--post-probe", "--work-dir"):
         p.add_argument(name, required=True)
     p.add_argument("--demo-host", required=True)
+    p.add_argument("--slow-store-dll", required=True)
     ARGS, rest = p.parse_known_args()
     os.makedirs(ARGS.work_dir, exist_ok=True)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -136,12 +136,19 @@ TEST_F(Fetch, ConcurrentCallers) {
     std::mutex m;
     std::condition_variable cv;
     int arrived = 0;
+    // Under m: each loader's thread while it is inside LoadParameters (an
+    // ended thread's id may be given to a new worker).
+    std::vector<std::thread::id> callerThreads(kLoaders);
+    int onACallersThread = 0;
     std::atomic<int> inFlight{0}, mostInFlight{0};
     pbtest::Transport().during = [&] {
       const int now = ++inFlight;
       if (now > mostInFlight) mostInFlight = now;
       std::unique_lock<std::mutex> hold(m);
       cv.wait(hold, [&] { return arrived == kLoaders; });
+      // A terminal may end a caller's thread at any time: the exchange runs
+      // on a worker's thread.
+      for (const auto& id : callerThreads) onACallersThread += id == std::this_thread::get_id();
       --inFlight;
     };
 
@@ -168,10 +175,13 @@ TEST_F(Fetch, ConcurrentCallers) {
       loaders.emplace_back([&, i] {
         {
           std::lock_guard<std::mutex> hold(m);
+          callerThreads[static_cast<std::size_t>(i)] = std::this_thread::get_id();
           ++arrived;
         }
         cv.notify_all();
         results[static_cast<std::size_t>(i)] = pb::LoadParameters("12345", 0);
+        std::lock_guard<std::mutex> hold(m);
+        callerThreads[static_cast<std::size_t>(i)] = std::thread::id();
       });
     }
     for (auto& t : loaders) t.join();
@@ -183,6 +193,7 @@ TEST_F(Fetch, ConcurrentCallers) {
     EXPECT_EQ(pb::LastErrorDescription(), row.description);
     EXPECT_EQ(static_cast<int>(pbtest::Transport().bodies.size()), row.requests);
     EXPECT_EQ(mostInFlight.load(), 1) << "two exchanges overlapped";
+    EXPECT_EQ(onACallersThread, 0);
     EXPECT_EQ(badReads.load(), 0);
     if (row.result == 1) {
       EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc102), 2.5);

@@ -48,7 +48,8 @@ void OnStart()
       Alert("ParamBridgeDialog needs \"Allow DLL imports\".");
       return;
      }
-   string account = IntegerToString(AccountNumber());
+   // 0 when nobody is logged in: the box starts empty then.
+   string account = AccountNumber() == 0 ? "" : IntegerToString(AccountNumber());
 
    // 380 x 300 pixels, 60 px from the screen's right edge and 90 px above
    // the line 30 px over its bottom edge. No callback: MQL4 cannot pass one.
@@ -82,12 +83,22 @@ void OnStart()
    while(endedBy == "")
      {
       int what = PbRunDialog(dialog);
-      // OK and Enter go on only with an account of digits: it is sent as it is.
+      // OK and Enter go on only with an account of digits (it is sent as it
+      // is), and not with 0: that is the login of a terminal not logged in.
       bool accepting = (what == PB_DIALOG_BUTTON && dialog.button == ok) || what == PB_DIALOG_ENTER;
-      if(accepting && !PbAccountIsValid(PbGetText(accountBox)))
+      if(accepting)
         {
-         PbSetText(status, "The account is 1 to " + IntegerToString(PB_ACCOUNT_MAX_DIGITS) + " digits");
-         continue;
+         string typed = PbGetText(accountBox);
+         if(!PbAccountIsValid(typed))
+           {
+            PbSetText(status, "The account is 1 to " + IntegerToString(PB_ACCOUNT_MAX_DIGITS) + " digits");
+            continue;
+           }
+         if(PbAccountIsZero(typed))
+           {
+            PbSetText(status, "Account 0 is no login: log in first");
+            continue;
+           }
         }
       switch(what)
         {
@@ -120,19 +131,22 @@ void OnStart()
      }
    UIKillTimer(1);
 
-   // PbGetText zeroes and frees the DLL's copy of each text.
+   // PbGetText zeroes and frees the DLL's copy of each text. The password
+   // is read only when the visitor accepted, and wiped once used.
    string enteredAccount = "";
    string password = "";
    bool rememberIt = false;
    if(endedBy != "closed")
      {
       enteredAccount = PbGetText(accountBox);
-      password = PbGetText(passwordBox);
       rememberIt = PbIsChecked(remember);
      }
+   if(endedBy == "OK")
+      PbGetSecret(passwordBox, password);
    PbFinish();
    PrintFormat("parambridge: dialog ended by %s; account \"%s\", a password of %d characters, remember %s",
                endedBy, enteredAccount, StringLen(password), rememberIt ? "yes" : "no");
+   PbWipe(password);
 
    if(endedBy == "OK")
      {

@@ -11,8 +11,10 @@ input int AccountType     = 0;    // account type sent to the server (its meanin
 input int FirstRetry      = 15;   // seconds before the first retry after a failed fetch
 input int LongestRetry    = 600;  // the wait doubles after each failure up to this many seconds
 
-// Where this expert stands. Nothing here fetches from OnInit or OnTick:
-// LoadParameters blocks until the server answers, so only OnTimer calls it.
+// Where this expert stands. Nothing here fetches from OnInit, nor from
+// OnTick on a chart: LoadParameters blocks until the server answers, so
+// OnTimer calls it. The strategy tester sends no timer events; there the
+// first OnTick fetches (blocking holds up only the test).
 #define STATE_WAITING  0   // not fetched yet (or the last fetch failed)
 #define STATE_LOADED   1   // the DLL holds this account's parameters
 #define STATE_OTHER    2   // the DLL holds another account's parameters: never trade on them
@@ -59,6 +61,11 @@ void OnDeinit(const int reason)
 // answered.
 void OnTimer()
   {
+   TryFetch();
+  }
+
+void TryFetch()
+  {
    if(g_state != STATE_WAITING || TimeLocal() < g_nextTry)
       return;
    // Right after start the terminal may not be connected or logged in yet.
@@ -95,6 +102,8 @@ void OnTimer()
 
 void OnTick()
   {
+   if(MQLInfoInteger(MQL_TESTER) && g_state == STATE_WAITING)
+      TryFetch();   // the tester: no OnTimer there
    if(g_state == STATE_OTHER)
      {
       Comment("parambridge: the DLL holds another account's parameters; restart the terminal. Not trading.");
