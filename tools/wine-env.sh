@@ -10,6 +10,15 @@ export DISPLAY=${PB_DISPLAY:-:77}
 # prefix, and a prefix is made for one architecture once and for all.
 export WINEPREFIX=${PB_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/parambridge/wine${WINEARCH#win}-display${DISPLAY#:}}
 PB_SCREEN=${PB_SCREEN:-1920x1080}
+# The loader. Debian's /usr/bin/wine starts the 32-bit loader whenever wine32
+# is installed, whatever the prefix; on a host that runs 64-bit code only
+# that fails with status 126 before anything runs. A 64-bit prefix needs only
+# the 64-bit loader, so it is started directly.
+PB_WINE=wine
+if [ "$WINEARCH" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+  PB_WINE=/usr/lib/wine/wine64
+  export WINELOADER=$PB_WINE
+fi
 
 pb_display_up() {
   local n=${DISPLAY#:}
@@ -46,13 +55,13 @@ pb_prefix_up() {
     exec 9>"$WINEPREFIX.lock"
     flock 9
     [ -f "$stamp" ] && exit 0
-    wineboot -i </dev/null >/dev/null 2>&1
+    "$PB_WINE" wineboot.exe -i </dev/null >/dev/null 2>&1
     # Every window opens inside one virtual desktop of the screen's size:
     # Wine then gives focus to new top-level windows itself, which bare
     # Xvfb (no window manager) never does, and the desktop's rectangle is
     # the whole screen.
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$PB_SCREEN" /f </dev/null >/dev/null 2>&1
+    "$PB_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+    "$PB_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$PB_SCREEN" /f </dev/null >/dev/null 2>&1
     # The explorer that wineboot started has no virtual desktop; stop it and
     # its wineserver (which flushes the registry) so that the next program
     # starts the desktop afresh.
