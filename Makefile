@@ -29,7 +29,7 @@ ARCH = $(if $(shell tools/guest/runs-i386 --quiet && echo yes),32 64,64)
 endif
 
 .PHONY: all deps dll dll64 native tsan win32 win64 loopback loopback64 test test-native \
-        test-win32 run-win32 test-win64 bench fuzz demo dist clean
+        test-win32 run-win32 test-win64 test-release bench fuzz demo dist clean
 
 all: dll
 
@@ -38,12 +38,12 @@ deps:
 
 dll: deps
 	cmake --preset win32 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
-	cmake --build --preset win32 -j $(JOBS) --target parambridge
+	cmake --build --preset win32 -j $(JOBS) --target parambridge parambridge_signed
 	@echo "built $(WIN32_DIR)/parambridge.dll"
 
 dll64: deps
 	cmake --preset win64 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
-	cmake --build --preset win64 -j $(JOBS) --target parambridge
+	cmake --build --preset win64 -j $(JOBS) --target parambridge parambridge_signed
 	@echo "built $(WIN64_DIR)/parambridge64.dll"
 
 native: deps
@@ -59,18 +59,20 @@ win64: deps
 	cmake --build --preset win64 -j $(JOBS)
 
 # The DLLs, the Windows tests and the demo hosts built for LOOPBACK_URL.
-# $(1): the preset, $(2): the build tree.
+# $(1): the preset, $(2): the build tree, $(3): the product's DLL, on which
+# such a tree also runs the checks that need no server when the two differ.
 define loopback_tree
 	$(if $(SEPARATE_LOOPBACK),@echo "== the tests and the demo use a DLL built for $(LOOPBACK_URL) in $(2)")
-	cmake --preset $(1) -B $(2) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) >/dev/null
+	cmake --preset $(1) -B $(2) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) \
+	  $(if $(SEPARATE_LOOPBACK),-DPB_SHIPPED_DLL=$(abspath $(3))) >/dev/null
 	cmake --build $(2) -j $(JOBS)
 endef
 
 loopback: deps
-	$(call loopback_tree,win32,$(LOOPBACK_DIR))
+	$(call loopback_tree,win32,$(LOOPBACK_DIR),$(WIN32_DIR)/parambridge.dll)
 
 loopback64: deps
-	$(call loopback_tree,win64,$(LOOPBACK64_DIR))
+	$(call loopback_tree,win64,$(LOOPBACK64_DIR),$(WIN64_DIR)/parambridge64.dll)
 
 tsan: deps
 	cmake --preset tsan >/dev/null
@@ -102,21 +104,27 @@ test-win64: loopback64 $(if $(SEPARATE_LOOPBACK),dll64)
 	tools/wine64-run cmd /c exit 0 </dev/null >/dev/null 2>&1
 	ctest --test-dir $(LOOPBACK64_DIR) --output-on-failure -j $(JOBS)
 
+# What ships: reproducible DLLs and zip, the zip holding the tested DLLs,
+# signing that changes nothing else (tools/check-release). On the host.
+test-release: $(if $(SEPARATE_LOOPBACK),dll dll64,loopback loopback64)
+	tools/check-release $(WIN32_DIR) $(WIN64_DIR) $(if $(SEPARATE_LOOPBACK),$(LOOPBACK_DIR) $(LOOPBACK64_DIR))
+
 # One suite after the other, also under make -j.
 test:
 	$(MAKE) --no-print-directory test-native
 	$(MAKE) --no-print-directory test-win32
 	$(MAKE) --no-print-directory test-win64
+	$(MAKE) --no-print-directory test-release
 
 bench: win32 win64 $(if $(SEPARATE_LOOPBACK),loopback loopback64)
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)
 	@echo "== core (native, one run; ratios side by side)"
 	@python3 bench/report.py build/bench/bench/core_bench
-	@echo "== parambridge.dll stripped (limit 400 KiB)"
-	@stat -c '%s bytes' $(WIN32_DIR)/parambridge.dll.stripped
-	@echo "== parambridge64.dll stripped (limit 500 KiB)"
-	@stat -c '%s bytes' $(WIN64_DIR)/parambridge64.dll.stripped
+	@echo "== parambridge.dll as it ships, stripped (limit 400 KiB)"
+	@stat -c '%s bytes' $(WIN32_DIR)/parambridge.dll
+	@echo "== parambridge64.dll as it ships, stripped (limit 500 KiB)"
+	@stat -c '%s bytes' $(WIN64_DIR)/parambridge64.dll
 	@echo "== fetch round trip on loopback, parambridge.dll"
 	@tools/guest/on-i386 "the 32-bit round trip" python3 bench/fetch_roundtrip.py $(LOOPBACK_DIR)
 	@echo "== fetch round trip on loopback, parambridge64.dll"
@@ -139,6 +147,8 @@ demo: deps
 	    PB_DEMO_ARCH=$$a PB_DEMO_BUILD=$$dir $${where:+$$where "the 32-bit demo"} tools/demo.sh || exit 1; \
 	done
 
+# A release: the build's DLLs as they are (signed with SIGN_CERT and
+# SIGN_KEY when given), refused for a loopback address unless DEMO_RELEASE=1.
 dist: win32 win64
 	tools/dist.sh
 

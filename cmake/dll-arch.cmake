@@ -16,7 +16,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(PB_ARCH win64)
   set(PB_DLL_NAME parambridge64)
   set(PB_DLL_DEF ${CMAKE_BINARY_DIR}/parambridge64.def)
-  set(PB_DLL_LINK_OPTIONS)
+  set(PB_DLL_LINK_OPTIONS -Wl,--high-entropy-va)
   set(PB_DLL_SIZE_LIMIT_KIB 500)  # stripped, as it ships
   set(_def_in ${PROJECT_SOURCE_DIR}/module/parambridge.def)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_def_in})

@@ -5,6 +5,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/dll-arch.cmake)
 # The runtime goes into every binary, so that the DLL imports only system
 # DLLs and the test programs run under a bare Wine prefix.
 set(PB_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+enable_language(RC)
 add_library(params_win32 STATIC params/transport_winhttp.cpp)
 target_link_libraries(params_win32 PUBLIC params_core winhttp)
 
@@ -15,19 +16,55 @@ add_library(ui_win32 STATIC
 target_include_directories(ui_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(ui_win32 PUBLIC user32)
 
-add_library(parambridge SHARED
-  module/dllmain.cpp
-  module/exports_params.cpp
-  module/worker_win32.cpp
-  ${PB_DLL_DEF})
-set_target_properties(parambridge PROPERTIES PREFIX "" OUTPUT_NAME ${PB_DLL_NAME})
-target_link_libraries(parambridge PRIVATE params_fetch params_win32 ui_win32)
-target_link_options(parambridge PRIVATE ${PB_STATIC_RUNTIME} ${PB_DLL_LINK_OPTIONS})
-# The DLL as it ships, stripped, made with the build: the size test then
-# needs no toolchain where it runs (the emulated guest has none).
-add_custom_command(TARGET parambridge POST_BUILD
-  COMMAND ${CMAKE_STRIP} --strip-all -o $<TARGET_FILE:parambridge>.stripped $<TARGET_FILE:parambridge>
+# The version resource: the project's version, and the vendor's own names.
+set(PRODUCT_COMPANY "" CACHE STRING "CompanyName in the DLLs' version resource (the vendor)")
+set(PRODUCT_COPYRIGHT "" CACHE STRING "LegalCopyright in the DLLs' version resource")
+set(PB_FILE_DESCRIPTION "Parameters from the product server, and a small window toolkit, for MetaTrader programs")
+# An rc string doubles its quotes; a line break cannot stand in one.
+foreach(_var PRODUCT_COMPANY PRODUCT_COPYRIGHT PB_FILE_DESCRIPTION)
+  if(${_var} MATCHES "[\r\n]")
+    message(FATAL_ERROR "${_var} must be one line")
+  endif()
+  string(REPLACE "\"" "\"\"" PB_RC_${_var} "${${_var}}")
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/module/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+
+# The DLL as it ships: linked stripped (the tests load this very file), with
+# no time stamp in its headers, ASLR (high-entropy on x86-64) and NX, and the
+# default image base (ld would otherwise derive one from the output path).
+# pb_add_dll(target [EXCLUDE_FROM_ALL]). The twin is the same DLL linked
+# again from objects compiled in another folder, at another time: make test compares
+# the two (tools/check-release).
+function(pb_add_dll target)
+  add_library(${target} SHARED ${ARGN}
+    module/dllmain.cpp
+    module/exports_params.cpp
+    module/worker_win32.cpp
+    ${PB_DLL_DEF}
+    ${CMAKE_BINARY_DIR}/version.rc)
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${PB_DLL_NAME})
+  target_link_libraries(${target} PRIVATE params_fetch params_win32 ui_win32)
+  target_link_options(${target} PRIVATE ${PB_STATIC_RUNTIME} ${PB_DLL_LINK_OPTIONS}
+    -s -Wl,--no-insert-timestamp -Wl,--disable-auto-image-base -Wl,--dynamicbase -Wl,--nxcompat)
+endfunction()
+pb_add_dll(parambridge)
+pb_add_dll(parambridge_twin EXCLUDE_FROM_ALL)
+set_target_properties(parambridge_twin PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/twin LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/twin)
+
+# A copy signed with a throwaway certificate (made once per build tree), for
+# the ABI checks on a signed DLL; tools/check-release verifies it.
+set(PB_SIGNED_DLL ${CMAKE_BINARY_DIR}/signed/${PB_DLL_NAME}.dll)
+add_custom_command(OUTPUT ${PB_SIGNED_DLL}
+  COMMAND ${PROJECT_SOURCE_DIR}/tools/make-test-signer ${CMAKE_BINARY_DIR}/test-signer
+  COMMAND ${CMAKE_COMMAND} -E env SIGN_CERT=${CMAKE_BINARY_DIR}/test-signer/signer.pem
+          SIGN_KEY=${CMAKE_BINARY_DIR}/test-signer/signer.key
+          ${PROJECT_SOURCE_DIR}/tools/sign-dll $<TARGET_FILE:parambridge> ${PB_SIGNED_DLL}
+  DEPENDS parambridge ${PROJECT_SOURCE_DIR}/tools/sign-dll ${PROJECT_SOURCE_DIR}/tools/make-test-signer
   VERBATIM)
+add_custom_target(parambridge_signed ALL DEPENDS ${PB_SIGNED_DLL})
+set(PB_SHIPPED_DLL "" CACHE FILEPATH
+    "The product's DLL, built for another server, on which this tree runs the checks that need no server")
 
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 

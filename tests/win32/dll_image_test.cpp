@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "loaded_dll.h"
 #include "pe_image.h"
@@ -31,12 +34,67 @@ TEST(DllImage, ExportsExactlyTheImportedNames) {
   EXPECT_EQ(pbtest::ExportedNames(Dll()), kExports);
 }
 
+// Every DLL imported is part of Windows, each for a reason: a terminal
+// machine has them all, and nothing else needs installing beside the DLL.
+struct SystemImport {
+  const char* dll;
+  const char* why;
+};
+constexpr SystemImport kSystemImports[] = {
+    {"KERNEL32.DLL", "threads, memory, modules"},
+    {"USER32.DLL", "the window toolkit"},
+    {"WINHTTP.DLL", "the POST to the product server"},
+    {"MSVCRT.DLL", "the C runtime that mingw's static runtime sits on"},
+    {"ADVAPI32.DLL", "the stack protector's random guard (CryptGenRandom)"},
+};
+
 TEST(DllImage, ImportsOnlySystemDlls) {
   ASSERT_NE(Dll(), nullptr);
-  const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "WINHTTP.DLL", "MSVCRT.DLL"};
+  std::set<std::string> allowed;
+  for (const SystemImport& row : kSystemImports) allowed.insert(row.dll);
   for (const std::string& dll : pbtest::ImportedDlls(Dll())) {
     EXPECT_TRUE(allowed.count(dll)) << "imports " << dll;
   }
+}
+
+// Windows maps the DLL at a random base (high-entropy on x86-64) and never
+// executes its data.
+TEST(DllImage, IsHardenedForTheLoader) {
+  ASSERT_NE(Dll(), nullptr);
+  std::uint16_t wanted = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
+#ifdef _WIN64
+  wanted |= IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA;
+#endif
+  EXPECT_EQ(pbtest::DllCharacteristics(Dll()) & wanted, wanted);
+}
+
+// What Explorer's Details tab shows for the file: the project's version and
+// the file's own name.
+TEST(DllImage, CarriesItsVersionResource) {
+  const char* path = std::getenv("PB_DLL");
+  ASSERT_NE(path, nullptr);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  ASSERT_GT(size, 0u) << "no version resource";
+  std::vector<char> block(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, block.data()));
+  auto text = [&](const char* name) {
+    char* value = nullptr;
+    UINT length = 0;
+    const std::string key = std::string("\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueA(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length))
+      return std::string("(missing)");
+    return std::string(value);
+  };
+  EXPECT_EQ(text("FileVersion"), PB_EXPECT_VERSION);
+  EXPECT_EQ(text("ProductVersion"), PB_EXPECT_VERSION);
+  EXPECT_EQ(text("ProductName"), "parambridge");
+  EXPECT_EQ(text("OriginalFilename"), PB_EXPECT_FILE_NAME);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, PB_EXPECT_VERSION_MS);
+  EXPECT_EQ(fixed->dwFileVersionLS, PB_EXPECT_VERSION_LS);
 }
 
 // PE32 for i686, PE32+ for x86-64: a terminal of the other kind refuses

@@ -32,6 +32,13 @@ std::uint16_t OptionalMagic(const void* module) {
   return reinterpret_cast<const IMAGE_NT_HEADERS32*>(NtHeaders(module))->OptionalHeader.Magic;
 }
 
+std::uint16_t DllCharacteristics(const void* module) {
+  const auto* nt = NtHeaders(module);
+  if (OptionalMagic(module) == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+    return reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt)->OptionalHeader.DllCharacteristics;
+  return reinterpret_cast<const IMAGE_NT_HEADERS32*>(nt)->OptionalHeader.DllCharacteristics;
+}
+
 std::set<std::string> ExportedNames(const void* module) {
   const auto* base = static_cast<const BYTE*>(module);
   std::set<std::string> names;

@@ -12,6 +12,8 @@ namespace pbtest {
 // read through whichever optional header the magic names.
 std::uint16_t Machine(const void* module);
 std::uint16_t OptionalMagic(const void* module);
+// The optional header's DllCharacteristics (ASLR, NX, high-entropy ASLR...).
+std::uint16_t DllCharacteristics(const void* module);
 
 std::set<std::string> ExportedNames(const void* module);
 std::set<std::string> ImportedDlls(const void* module);  // upper case
