@@ -9,7 +9,7 @@
 // mql4_imports.h at compile time.
 //
 // Built for x86-64 the same host plays a program of a 64-bit terminal
-// against parambridge64.dll, with the MQL5 kit's parambridge.mqh: there a
+// against parambridge64.dll, with the MQL5 text of parambridge.mqh: there a
 // window handle, a text address, the heap handle, a heap size, an LRESULT,
 // a timer id and the callback are 8-byte values (MQL5 long and ulong), PbMsg
 // is the MQL5 kit's 48-byte record (its gaps spelled out, packed as MQL5
