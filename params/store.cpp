@@ -46,6 +46,12 @@ void SetParameter(std::string_view name, std::string_view value) {
   }
 }
 
+void ClearParameters() {
+  GuardedStore& s = TheStore();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.map.clear();
+}
+
 std::string GetParameterText(const std::string& name) {
   GuardedStore& s = TheStore();
   std::lock_guard<std::mutex> hold(s.lock);

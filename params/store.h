@@ -1,9 +1,9 @@
 // The process-wide parameter store: an ordered map from name to value text.
 //
 // Names and values are byte strings; names compare byte by byte as unsigned
-// values, case counts, nothing is trimmed. Entries are only ever added or
-// replaced, never removed. Readers get copies; no reference into the store
-// leaves this file.
+// values, case counts, nothing is trimmed. Entries are added or replaced;
+// only ClearParameters removes them, at the start of each exchange. Readers
+// get copies; no reference into the store leaves this file.
 //
 // Threads: every operation may run on any thread at any time. Each one holds
 // the store's lock only for its own map operation, so a reader sees the store
@@ -19,6 +19,11 @@ namespace pb {
 
 // Adds the entry, or replaces the value of the present one.
 void SetParameter(std::string_view name, std::string_view value);
+
+// Removes every entry. The fetch calls it before each exchange, while the
+// loaded flag is clear (nothing reads the cached getters' values then), so
+// that a reply is judged on its own entries only.
+void ClearParameters();
 
 // A copy of the value, or empty text when the name is absent. Never adds an entry.
 std::string GetParameterText(const std::string& name);
