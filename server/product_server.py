@@ -75,6 +75,12 @@ A scripted reply is an object with:
              flushed on its own (one chunk each in chunked mode)
   "pause_ms" pause after each piece (default 0)
   "headers"  [[name, value], ...] extra response headers
+  "last_chunk" false: a chunked body ends without its last chunk, and the
+             connection closes (a body cut between chunks)
+  "chunk_missing" n: the last data chunk declares n bytes more than are
+             sent, then the connection closes (a body cut inside a chunk)
+  "reset"    true: the connection ends with a reset (RST) after the body
+             instead of an orderly close: what a read that fails looks like
 """
 
 import argparse
@@ -88,6 +94,7 @@ import signal
 import socket
 import socketserver
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -232,6 +239,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def setup(self):
         super().setup()
         self.close_after = False
+        self.reset_at_end = False
+
+    def finish(self):
+        super().finish()
+        if self.reset_at_end:
+            # SO_LINGER with a zero time-out: close() sends RST at once, with
+            # no FIN before it (the server's own shutdown then finds the
+            # socket closed, which it ignores).
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
 
     def handle_one_request(self):
         # The module's client sends the request headers and the body in two
@@ -368,18 +386,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
             raise ValueError("unknown mode %r" % mode)
         self.end_headers()
         self.wfile.flush()
-        for piece in pieces:
+        missing = int(script.get("chunk_missing", 0))
+        whole = script.get("last_chunk", True) and not missing
+        for k, piece in enumerate(pieces):
             if mode == "chunked":
-                if piece:
+                if k == len(pieces) - 1 and missing:
+                    self.wfile.write(b"%x\r\n%s" % (len(piece) + missing, piece))
+                elif piece:
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
             else:
                 self.wfile.write(piece)
             self.wfile.flush()
             if pause:
                 time.sleep(pause)
-        if mode == "chunked":
+        if mode == "chunked" and whole:
             self.wfile.write(b"0\r\n\r\n")
             self.wfile.flush()
+        if mode == "chunked" and not whole:
+            self.close_connection = True
+        if script.get("reset"):
+            self.close_connection = True
+            self.reset_at_end = True  # see finish()
+            return
         if self.close_connection:
             # An orderly end of the stream is what a server that dies midway
             # looks like to the client.

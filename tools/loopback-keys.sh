@@ -4,7 +4,8 @@
 #   DIR/server.key, DIR/server.crt  the stand-in's key and a self-signed
 #                                   certificate for 127.0.0.1 and localhost
 #   DIR/backup.key                  the backup key, pinned too, served by no one
-# Prints the pins, current first: sha256//...;sha256//...
+#   DIR/pins                        their pins, current first: sha256//...;sha256//...
+# and prints the pins.
 set -euo pipefail
 dir=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -17,4 +18,5 @@ fi
 if [ ! -f "$dir/backup.key" ]; then
   openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$dir/backup.key" 2>/dev/null
 fi
-printf '%s;%s\n' "$("$here/pin.sh" --pem "$dir/server.key")" "$("$here/pin.sh" --pem "$dir/backup.key")"
+printf '%s;%s\n' "$("$here/pin.sh" --pem "$dir/server.key")" "$("$here/pin.sh" --pem "$dir/backup.key")" >"$dir/pins"
+cat "$dir/pins"

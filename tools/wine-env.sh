@@ -10,6 +10,22 @@ export DISPLAY=${PB_DISPLAY:-:77}
 # prefix, and a prefix is made for one architecture once and for all.
 export WINEPREFIX=${PB_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/parambridge/wine${WINEARCH#win}-display${DISPLAY#:}}
 PB_SCREEN=${PB_SCREEN:-1920x1080}
+# Debian's `wine` (and wineboot, which calls it) takes the 32-bit loader
+# whenever it is installed, even where the kernel cannot run it (every start
+# then fails with status 126). A 64-bit prefix needs the 64-bit loader alone:
+# `wine` resolves to it through a shim folder first on PATH.
+if [ "$WINEARCH" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+  pb_shim=${XDG_CACHE_HOME:-$HOME/.cache}/parambridge/wine64-bin
+  if [ ! -x "$pb_shim/wine-stable" ]; then
+    mkdir -p "$pb_shim"
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$pb_shim/wine.tmp$$"
+    chmod +x "$pb_shim/wine.tmp$$"
+    cp "$pb_shim/wine.tmp$$" "$pb_shim/wine-stable.tmp$$"
+    mv "$pb_shim/wine.tmp$$" "$pb_shim/wine"
+    mv "$pb_shim/wine-stable.tmp$$" "$pb_shim/wine-stable"
+  fi
+  case ":$PATH:" in *":$pb_shim:"*) ;; *) export PATH="$pb_shim:$PATH" ;; esac
+fi
 
 pb_display_up() {
   local n=${DISPLAY#:}
