@@ -1,7 +1,8 @@
-// Calls pb::PostForm directly: post_probe [--repeat N] [--pins PINS] URL BODYHEX
+// Calls pb::PostForm directly:
+//   post_probe [--warmup K] [--repeat N] [--pins PINS] URL BODYHEX
 // BODYHEX is the body in hex ("-" for an empty body), so that any byte
 // survives the command line. Prints "reply LEN HEX" for the last call and,
-// with --repeat, "loop N SECONDS" for all of them.
+// with --repeat, "loop N SECONDS" for all of them (after K untimed calls).
 #include <windows.h>
 
 #include <cstdio>
@@ -31,6 +32,7 @@ bool FromHex(const char* hex, std::string& out) {
 
 int main(int argc, char** argv) {
   long repeat = 1;
+  long warmup = 0;
   bool timed = false;
   pb::PinSet pins;
   int first = 1;
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[first], "--repeat") == 0) {
       repeat = std::strtol(argv[first + 1], nullptr, 10);
       timed = true;
+    } else if (std::strcmp(argv[first], "--warmup") == 0) {
+      warmup = std::strtol(argv[first + 1], nullptr, 10);
     } else if (std::strcmp(argv[first], "--pins") == 0) {
       pinsOk = pb::ParsePins(argv[first + 1], pins);
     } else {
@@ -47,14 +51,15 @@ int main(int argc, char** argv) {
   }
   std::string body;
   if (argc != first + 2 || repeat < 1 || !pinsOk || !FromHex(argv[first + 1], body)) {
-    std::printf("usage: post_probe [--repeat N] [--pins PINS] URL BODYHEX\n");
+    std::printf("usage: post_probe [--warmup K] [--repeat N] [--pins PINS] URL BODYHEX\n");
     return 2;
   }
   LARGE_INTEGER freq, t0, t1;
   QueryPerformanceFrequency(&freq);
-  QueryPerformanceCounter(&t0);
   std::string reply;
   try {
+    for (long k = 0; k < warmup; ++k) reply = pb::PostForm(argv[first], body.c_str(), pins);
+    QueryPerformanceCounter(&t0);
     for (long k = 0; k < repeat; ++k) reply = pb::PostForm(argv[first], body.c_str(), pins);
   } catch (...) {
     std::printf("exception\n");
