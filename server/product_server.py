@@ -56,7 +56,9 @@ bind address outside 127.0.0.0/8, ends it with exit status 2.
   GET  /_pb/log      JSON list of the requests seen so far (control requests
                      excluded): port, peer (client address:port, one per
                      connection), tls, method, target, version, headers
-                     ([name, value] in order), body_b64
+                     ([name, value] in order), body_b64, body_cut (true when
+                     the client closed before sending the Content-Length it
+                     declared; such a request gets no reply)
   POST /_pb/reset    clears the log and the script
   POST /_pb/script   JSON list of scripted replies, appended to the queue.
                      Each request to any non-control target takes the next
@@ -306,6 +308,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if state.control and self.path.startswith(CONTROL_PREFIX):
             self.handle_control(body)
             return
+        declared = self.headers.get("Content-Length", "")
+        cut = declared.isdigit() and len(body) < int(declared)
         state.record({
             "port": self.server.server_address[1],
             "peer": "%s:%d" % self.client_address[:2],
@@ -315,7 +319,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "version": self.request_version,
             "headers": [[k, v] for k, v in self.headers.items()],
             "body_b64": base64.b64encode(body).decode("ascii"),
+            "body_cut": cut,
         })
+        if cut:
+            # The client went away before its body was whole (a client that
+            # refused this server's key does so): nothing to answer.
+            state.log_line(self, 0, "request body cut short (%d of %s bytes); no reply"
+                           % (len(body), self.headers.get("Content-Length")), body)
+            self.close_connection = True
+            return
         # Each request's log line is written before its reply: a client that
         # waits for one reply before its next request then finds the lines in
         # the order of its requests.
