@@ -5,10 +5,11 @@ include(${CMAKE_CURRENT_LIST_DIR}/dll-arch.cmake)
 # The runtime goes into every binary, so that the DLL imports only system
 # DLLs and the test programs run under a bare Wine prefix.
 set(PB_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
-# The transport, and the pin check beside it: CRYPT32 encodes the server's
+# The transport, the whole-reply rules and the pin check beside it: CRYPT32 encodes the server's
 # key info and hashes it (through BCRYPT, which it loads itself).
 add_library(params_win32 STATIC
   params/transport_winhttp.cpp
+  params/whole_reply_win32.cpp
   params/server_key_win32.cpp)
 target_link_libraries(params_win32 PUBLIC params_core winhttp crypt32)
 
