@@ -31,6 +31,10 @@ done
 url=$(sed -n 's/^PRODUCT_SERVER_BASE_URL:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
 url64=$(sed -n 's/^PRODUCT_SERVER_BASE_URL:[A-Z]*=//p' "$build64/CMakeCache.txt" 2>/dev/null || true)
 [ "$url" = "$url64" ] || die "parambridge.dll posts to ${url}run/ but parambridge64.dll to ${url64}run/ (build both with the same PRODUCT_SERVER_BASE_URL)"
+# ...and trust the same keys.
+pins=$(sed -n 's/^PRODUCT_SERVER_PINS:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+pins64=$(sed -n 's/^PRODUCT_SERVER_PINS:[A-Z]*=//p' "$build64/CMakeCache.txt" 2>/dev/null || true)
+[ "$pins" = "$pins64" ] || die "parambridge.dll is pinned to '${pins}' but parambridge64.dll to '${pins64}' (build both with the same PRODUCT_SERVER_PINS)"
 
 version=$(git -C "$root" describe --tags --always --dirty 2>/dev/null || echo unknown)
 name=parambridge-$version
@@ -61,6 +65,7 @@ rm -f "$zip_path" "$zip_path.sha256"
 (cd "$dist" && sha256sum "$name.zip" >"$name.zip.sha256")
 
 [ -n "$url" ] && printf 'dist: parambridge.dll and parambridge64.dll post to %srun/\n' "$url"
+printf 'dist: pinned to: %s\n' "${pins:-nothing (any certificate is accepted over https)}"
 printf 'dist: %s (%s bytes)\n' "${zip_path#"$root"/}" "$(stat -c %s "$zip_path")"
 python3 -c 'import sys, zipfile; [print("  " + n) for n in zipfile.ZipFile(sys.argv[1]).namelist()]' "$zip_path"
 printf 'dist: %s\n' "$(cat "$dist/$name.zip.sha256")"
