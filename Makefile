@@ -6,11 +6,16 @@ JOBS ?= $(shell nproc)
 # DLLs built for LOOPBACK_URL whatever the product's address is: the ones in
 # build/win32 and build/win64 when the two agree (the default), else build
 # trees of their own.
+# PRODUCT_SERVER_PINS: the server's key pins (make pin prints one), which the
+# loopback trees never take: they are keyed on their own URL and key.
 LOOPBACK_URL := http://127.0.0.1/parambridge/
 PRODUCT_SERVER_BASE_URL ?= $(LOOPBACK_URL)
+PRODUCT_SERVER_PINS ?=
+# Quoted for the shell: a ';' separates pins.
+PRODUCT_ARGS = -DPRODUCT_SERVER_BASE_URL='$(PRODUCT_SERVER_BASE_URL)' -DPRODUCT_SERVER_PINS='$(PRODUCT_SERVER_PINS)'
 WIN32_DIR := build/win32
 WIN64_DIR := build/win64
-ifeq ($(PRODUCT_SERVER_BASE_URL),$(LOOPBACK_URL))
+ifeq ($(PRODUCT_SERVER_BASE_URL)|$(PRODUCT_SERVER_PINS),$(LOOPBACK_URL)|)
 LOOPBACK_DIR := $(WIN32_DIR)
 LOOPBACK64_DIR := $(WIN64_DIR)
 else
@@ -29,7 +34,7 @@ ARCH = $(if $(shell tools/guest/runs-i386 --quiet && echo yes),32 64,64)
 endif
 
 .PHONY: all deps dll dll64 native tsan win32 win64 loopback loopback64 test test-native \
-        test-win32 run-win32 test-win64 test-release bench fuzz demo dist clean
+        test-win32 run-win32 test-win64 test-release bench fuzz demo dist pin clean
 
 all: dll
 
@@ -37,12 +42,12 @@ deps:
 	@tools/deps.sh
 
 dll: deps
-	cmake --preset win32 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
+	cmake --preset win32 $(PRODUCT_ARGS) >/dev/null
 	cmake --build --preset win32 -j $(JOBS) --target parambridge parambridge_signed
 	@echo "built $(WIN32_DIR)/parambridge.dll"
 
 dll64: deps
-	cmake --preset win64 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
+	cmake --preset win64 $(PRODUCT_ARGS) >/dev/null
 	cmake --build --preset win64 -j $(JOBS) --target parambridge parambridge_signed
 	@echo "built $(WIN64_DIR)/parambridge64.dll"
 
@@ -51,11 +56,11 @@ native: deps
 	cmake --build --preset native -j $(JOBS)
 
 win32: deps
-	cmake --preset win32 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
+	cmake --preset win32 $(PRODUCT_ARGS) >/dev/null
 	cmake --build --preset win32 -j $(JOBS)
 
 win64: deps
-	cmake --preset win64 -DPRODUCT_SERVER_BASE_URL=$(PRODUCT_SERVER_BASE_URL) >/dev/null
+	cmake --preset win64 $(PRODUCT_ARGS) >/dev/null
 	cmake --build --preset win64 -j $(JOBS)
 
 # The DLLs, the Windows tests and the demo hosts built for LOOPBACK_URL.
@@ -63,7 +68,7 @@ win64: deps
 # such a tree also runs the checks that need no server when the two differ.
 define loopback_tree
 	$(if $(SEPARATE_LOOPBACK),@echo "== the tests and the demo use a DLL built for $(LOOPBACK_URL) in $(2)")
-	cmake --preset $(1) -B $(2) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) \
+	cmake --preset $(1) -B $(2) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) -DPRODUCT_SERVER_PINS= \
 	  $(if $(SEPARATE_LOOPBACK),-DPB_SHIPPED_DLL=$(abspath $(3))) >/dev/null
 	cmake --build $(2) -j $(JOBS)
 endef
@@ -149,8 +154,17 @@ demo: deps
 
 # A release: the build's DLLs as they are (signed with SIGN_CERT and
 # SIGN_KEY when given), refused for a loopback address unless DEMO_RELEASE=1.
+# The configure step's warnings about the address and pins are said again.
 dist: win32 win64
+	@cmake $(PRODUCT_ARGS) -P cmake/product-server.cmake
 	tools/dist.sh
+
+# The pin of a running server's key or of a PEM certificate or key:
+# make pin HOST=params.example.com, or make pin PEM=server.pem.
+pin:
+	@if [ -n "$(HOST)" ]; then tools/pin.sh --host '$(HOST)'; \
+	elif [ -n "$(PEM)" ]; then tools/pin.sh --pem '$(PEM)'; \
+	else echo "make pin HOST=host or make pin PEM=file.pem" >&2; exit 2; fi
 
 clean:
 	rm -rf build

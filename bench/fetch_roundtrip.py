@@ -1,21 +1,33 @@
 #!/usr/bin/env python3
-"""Fetch round trip on loopback: LoadParameters in parambridge.dll (or
-parambridge64.dll) under Wine against curl posting the same body to the same
-product server, from one run.
+"""Fetch round trip on loopback over https: the pinned fetch beside an
+unpinned one and beside curl --pinnedpubkey, all against one stand-in server
+holding the build tree's key, interleaved over several rounds.
 
-usage: bench/fetch_roundtrip.py [BUILD_DIR] [--calls N]
+usage: bench/fetch_roundtrip.py [BUILD_DIR] [--calls N] [--rounds R]
 
-BUILD_DIR is the win32 build tree (default build/win32) holding
-parambridge.dll, or the win64 tree holding parambridge64.dll (run under
-tools/wine64-run), with tests/fetch/{dll_probe,post_probe}.exe. The server runs on
-127.0.0.1:80 under /tmp/parambridge-ports.lock. Once a fetch succeeds the
-module answers later calls without any request, so every timed call asks for
-an account the server does not know: status 201, a full exchange each time.
-The loop counts are fixed; the run ends by itself.
+BUILD_DIR is a loopback build tree (default build/win32; a win64 tree runs
+under tools/wine64-run) holding pinned/<DLL>, tls/ and
+tests/fetch/{dll_probe,post_probe}.exe. The server runs on 127.0.0.1:443
+under /tmp/parambridge-ports.lock.
+
+Contenders, each timed inside its own process over N calls after a few
+untimed ones (so that no process start-up or first-call set-up is counted):
+  - LoadParameters of the pinned DLL. Once a fetch succeeds the module
+    answers without a request, so every call asks for an account the server
+    does not know (status 201): a full exchange each time, pin check
+    included.
+  - pb::PostForm with the tree's pins, and without pins: the transport alone
+    (no form, no store), the pair that isolates the pin check's cost.
+  - curl --pinnedpubkey with the same pins, one process posting N times.
+Every round runs each contender once, in an order rotated from round to
+round; each ratio is taken within a round, and the report gives its median
+and its spread (lowest and highest) over the rounds. The machine is shared:
+read the medians, and the spread as how far one round can be off.
 """
 
 import argparse
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -25,10 +37,17 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "fetch"))
 from harness import PortLock, ServerProcess, wine_environment  # noqa: E402
 
-URL = "http://127.0.0.1/parambridge/run/"
+URL = "https://127.0.0.1/parambridge/run/"
 ACCOUNT, ACCOUNT_TYPE = "bench-unknown", "0"
 BODY = "account=%s&accountType=%s" % (ACCOUNT, ACCOUNT_TYPE)
 WARMUP = 5
+
+
+def dll_name(build):
+    """The DLL the tree holds: parambridge64.dll in a win64 tree."""
+    if os.path.exists(os.path.join(build, "parambridge64.dll")):
+        return "parambridge64.dll"
+    return "parambridge.dll"
 
 
 def wine(build, exe, *args):
@@ -42,74 +61,114 @@ def wine(build, exe, *args):
     return lines
 
 
-def dll_name(build):
-    """The DLL the tree holds: parambridge64.dll in a win64 tree."""
-    if os.path.exists(os.path.join(build, "parambridge64.dll")):
-        return "parambridge64.dll"
-    return "parambridge.dll"
-
-
 def loop_seconds(lines, n):
     """Seconds of the 'loop n ...' line (the timed one, after the warm-up)."""
     timed = [l.split() for l in lines if l.startswith("loop %d " % n)]
+    if not timed:
+        sys.exit("fetch_roundtrip: no timed loop in %s" % lines)
     return float(timed[-1][2])
 
 
-def curl_seconds(n, server):
-    """n POSTs of the body from one curl process; seconds of the whole run."""
-    with tempfile.NamedTemporaryFile("w", suffix=".curlrc", delete=False) as cfg:
-        cfg.write("next\n".join(['url = "%s"\ndata-binary = "%s"\noutput = "/dev/null"\n'
-                                 'header = "User-Agent: PostSample/1.0"\n' % (URL, BODY)] * n))
-    env = wine_environment()
+def load_parameters(build, pinned_dll, n):
+    lines = wine(build, "tests/fetch/dll_probe.exe", pinned_dll,
+                 "loop", str(WARMUP), ACCOUNT, ACCOUNT_TYPE,
+                 "loop", str(n), ACCOUNT, ACCOUNT_TYPE, "code")
+    if lines[-1] != "code 201":
+        sys.exit("fetch_roundtrip: expected status 201 from the server, got %s" % lines)
+    return loop_seconds(lines, n)
+
+
+def post_form(build, pins, n):
+    args = ["--warmup", str(WARMUP), "--repeat", str(n)] + (["--pins", pins] if pins else [])
+    lines = wine(build, "tests/fetch/post_probe.exe", *args, URL, BODY.encode().hex())
+    if lines[0] == "reply 0 ":
+        sys.exit("fetch_roundtrip: pb::PostForm got no reply (pins %r)" % pins)
+    return loop_seconds(lines, n)
+
+
+def curl(pins, n):
+    """n POSTs from one curl process, after WARMUP untimed ones in another."""
+    # Options hold for one URL up to the next "next": each repeats them.
+    # insecure: the authority is not checked (as in the DLL), the pin is.
+    def config(count):
+        f = tempfile.NamedTemporaryFile("w", suffix=".curlrc", delete=False)
+        f.write("next\n".join(['url = "%s"\ndata-binary = "%s"\noutput = "/dev/null"\n'
+                               'header = "User-Agent: PostSample/1.0"\ninsecure\n'
+                               'fail\npinnedpubkey = "%s"\n' % (URL, BODY, pins)] * count))
+        f.close()
+        return f.name
+    warm, timed = config(WARMUP), config(n)
+    cmd = ["curl", "-s", "-K"]
     try:
-        subprocess.run(["curl", "-s", "-K", cfg.name], check=True, env=env, timeout=600,
-                       stdin=subprocess.DEVNULL)  # warm-up of the page cache
+        subprocess.run(cmd + [warm], check=True, env=wine_environment(), timeout=600,
+                       stdin=subprocess.DEVNULL)
         t0 = time.perf_counter()
-        subprocess.run(["curl", "-s", "-K", cfg.name], check=True, env=env, timeout=600,
+        subprocess.run(cmd + [timed], check=True, env=wine_environment(), timeout=600,
                        stdin=subprocess.DEVNULL)
         return time.perf_counter() - t0
     finally:
-        os.unlink(cfg.name)
+        os.unlink(warm)
+        os.unlink(timed)
 
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("build", nargs="?", default=os.path.join(ROOT, "build", "win32"))
-    p.add_argument("--calls", type=int, default=200)
+    p.add_argument("--calls", type=int, default=50)
+    p.add_argument("--rounds", type=int, default=7)
     args = p.parse_args()
     n = max(1, min(args.calls, 10000))
+    rounds = max(1, min(args.rounds, 100))
     build = os.path.abspath(args.build)
     dll = dll_name(build)
-    for f in (dll, "tests/fetch/dll_probe.exe", "tests/fetch/post_probe.exe"):
-        if not os.path.exists(os.path.join(build, f)):
-            sys.exit("fetch_roundtrip: %s is missing in %s; build that tree first" % (f, build))
+    pinned_dll = os.path.join(build, "pinned", dll)
+    tls = os.path.join(build, "tls")
+    for f in (pinned_dll, os.path.join(tls, "pins"), os.path.join(tls, "server.crt"),
+              os.path.join(build, "tests/fetch/dll_probe.exe"),
+              os.path.join(build, "tests/fetch/post_probe.exe")):
+        if not os.path.exists(f):
+            sys.exit("fetch_roundtrip: %s is missing; build that loopback tree first" % f)
+    with open(os.path.join(tls, "pins")) as f:
+        pins = f.read().strip()
 
+    contenders = [
+        ("LoadParameters, pinned", lambda: load_parameters(build, pinned_dll, n)),
+        ("pb::PostForm, pinned", lambda: post_form(build, pins, n)),
+        ("pb::PostForm, no pins", lambda: post_form(build, "", n)),
+        ("curl --pinnedpubkey", lambda: curl(pins, n)),
+    ]
+    ratios = [
+        ("pinned / unpinned (pb::PostForm)", "pb::PostForm, pinned", "pb::PostForm, no pins"),
+        ("LoadParameters pinned / curl --pinnedpubkey", "LoadParameters, pinned",
+         "curl --pinnedpubkey"),
+        ("pb::PostForm pinned / curl --pinnedpubkey", "pb::PostForm, pinned",
+         "curl --pinnedpubkey"),
+    ]
+    seconds = {name: [] for name, _ in contenders}
     work = tempfile.mkdtemp(prefix="fetch-roundtrip-")
     with PortLock():
         server = ServerProcess(os.path.join(ROOT, "server", "product_server.py"),
                                os.path.join(ROOT, "server", "params.json"),
-                               work, https_port=0, control=False)
+                               work, https_port=443, cert_dir=tls, control=False)
         try:
-            dll_lines = wine(build, "tests/fetch/dll_probe.exe",
-                             os.path.join(build, dll),
-                             "loop", str(WARMUP), ACCOUNT, ACCOUNT_TYPE,
-                             "loop", str(n), ACCOUNT, ACCOUNT_TYPE, "code")
-            if dll_lines[-1] != "code 201":
-                sys.exit("fetch_roundtrip: expected status 201 from the server, got %s"
-                         % dll_lines)
-            dll_s = loop_seconds(dll_lines, n)
-            post_s = loop_seconds(wine(build, "tests/fetch/post_probe.exe", "--repeat", str(n),
-                                       URL, BODY.encode().hex()), n)
-            curl_s = curl_seconds(n, server)
+            for r in range(rounds):
+                k = r % len(contenders)
+                for name, run in contenders[k:] + contenders[:k]:
+                    seconds[name].append(run())
         finally:
             server.stop()
 
-    per = lambda s: s / n * 1000.0
-    print("fetch round trip on 127.0.0.1:80, %s, %d calls each, one run" % (dll, n))
-    print("  LoadParameters, Wine (full exchange, status 201): %8.3f ms/call" % per(dll_s))
-    print("  pb::PostForm, Wine:                               %8.3f ms/call" % per(post_s))
-    print("  curl, one process, same body:                     %8.3f ms/call" % per(curl_s))
-    print("  ratio LoadParameters / curl: %.2f" % (dll_s / curl_s))
+    ms = lambda s: s / n * 1000.0
+    print("fetch round trip on https://127.0.0.1:443 (the tree's pinned key), %s, "
+          "%d calls per contender, %d rounds, interleaved" % (dll, n, rounds))
+    for name, _ in contenders:
+        per_call = [ms(s) for s in seconds[name]]
+        print("  %-28s median %7.3f ms/call  (rounds: %.3f to %.3f)"
+              % (name, statistics.median(per_call), min(per_call), max(per_call)))
+    for label, a, b in ratios:
+        values = [x / y for x, y in zip(seconds[a], seconds[b])]
+        print("  ratio %-45s median %.2f  (rounds: %.2f to %.2f)"
+              % (label, statistics.median(values), min(values), max(values)))
 
 
 if __name__ == "__main__":

@@ -6,8 +6,14 @@ include(${CMAKE_CURRENT_LIST_DIR}/dll-arch.cmake)
 # DLLs and the test programs run under a bare Wine prefix.
 set(PB_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 enable_language(RC)
-add_library(params_win32 STATIC params/transport_winhttp.cpp)
-target_link_libraries(params_win32 PUBLIC params_core winhttp)
+# The transport, the whole-reply rules and the pin check beside it: CRYPT32
+# encodes the server's key info and hashes it (through BCRYPT, which it loads
+# itself).
+add_library(params_win32 STATIC
+  params/transport_winhttp.cpp
+  params/whole_reply_win32.cpp
+  params/server_key_win32.cpp)
+target_link_libraries(params_win32 PUBLIC params_core winhttp crypt32)
 
 add_library(ui_win32 STATIC
   ui/window_class.cpp
@@ -29,28 +35,30 @@ foreach(_var PRODUCT_COMPANY PRODUCT_COPYRIGHT PB_FILE_DESCRIPTION)
 endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/module/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 
-# The DLL as it ships: linked stripped (the tests load this very file), with
-# no time stamp in its headers, ASLR (high-entropy on x86-64) and NX, and the
-# default image base (ld would otherwise derive one from the output path).
-# pb_add_dll(target [EXCLUDE_FROM_ALL]). The twin is the same DLL linked
-# again from objects compiled in another folder, at another time: make test compares
-# the two (tools/check-release).
-function(pb_add_dll target)
+# pb_add_dll(target fetch dir [EXCLUDE_FROM_ALL]): a DLL from these sources,
+# with the fetch library `fetch` (which fixes the address and the pins),
+# written to `dir` under its shipping name. Linked as it ships: stripped (the
+# tests load this very file), with no time stamp in its headers, ASLR
+# (high-entropy on x86-64) and NX, and the default image base (ld would
+# otherwise derive one from the output path).
+function(pb_add_dll target fetch dir)
   add_library(${target} SHARED ${ARGN}
-    module/dllmain.cpp
-    module/exports_params.cpp
-    module/worker_win32.cpp
+    ${PROJECT_SOURCE_DIR}/module/dllmain.cpp
+    ${PROJECT_SOURCE_DIR}/module/exports_params.cpp
+    ${PROJECT_SOURCE_DIR}/module/worker_win32.cpp
     ${PB_DLL_DEF}
     ${CMAKE_BINARY_DIR}/version.rc)
-  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${PB_DLL_NAME})
-  target_link_libraries(${target} PRIVATE params_fetch params_win32 ui_win32)
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${PB_DLL_NAME}
+    RUNTIME_OUTPUT_DIRECTORY ${dir})
+  target_link_libraries(${target} PRIVATE ${fetch} params_win32 ui_win32)
   target_link_options(${target} PRIVATE ${PB_STATIC_RUNTIME} ${PB_DLL_LINK_OPTIONS}
     -s -Wl,--no-insert-timestamp -Wl,--disable-auto-image-base -Wl,--dynamicbase -Wl,--nxcompat)
 endfunction()
-pb_add_dll(parambridge)
-pb_add_dll(parambridge_twin EXCLUDE_FROM_ALL)
-set_target_properties(parambridge_twin PROPERTIES
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/twin LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/twin)
+
+pb_add_dll(parambridge params_fetch ${CMAKE_BINARY_DIR})
+# The twin is the same DLL linked again from objects compiled in another
+# folder, at another time: make test compares the two (tools/check-release).
+pb_add_dll(parambridge_twin params_fetch ${CMAKE_BINARY_DIR}/twin EXCLUDE_FROM_ALL)
 
 # A copy signed with a throwaway certificate (made once per build tree), for
 # the ABI checks on a signed DLL; tools/check-release verifies it.
@@ -65,6 +73,10 @@ add_custom_command(OUTPUT ${PB_SIGNED_DLL}
 add_custom_target(parambridge_signed ALL DEPENDS ${PB_SIGNED_DLL})
 set(PB_SHIPPED_DLL "" CACHE FILEPATH
     "The product's DLL, built for another server, on which this tree runs the checks that need no server")
+
+# A tree built for the stand-in on loopback also builds a pinned https DLL
+# for the tests and the demo, keyed on the tree's own key.
+include(${PROJECT_SOURCE_DIR}/cmake/loopback-tls.cmake)
 
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 

@@ -107,6 +107,15 @@ void SetParameter(std::string_view name, std::string_view value) {
   if (g_batchDepth == 0) Publish();
 }
 
+void ClearParameters() {
+  if (g_draft) {
+    g_draft->map.clear();
+  } else {
+    g_draft = new Snapshot;
+  }
+  if (g_batchDepth == 0) Publish();
+}
+
 std::string GetParameterText(const std::string& name) {
   ReadGuard read;
   const Map* m = read.map();

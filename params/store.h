@@ -1,9 +1,9 @@
 // The process-wide parameter store: an ordered map from name to value text.
 //
 // Names and values are byte strings; names compare byte by byte as unsigned
-// values, case counts, nothing is trimmed. Entries are only ever added or
-// replaced, never removed. Readers get copies; no reference into the store
-// leaves this file.
+// values, case counts, nothing is trimmed. Entries are added or replaced;
+// only ClearParameters removes them, at the start of each exchange. Readers
+// get copies; no reference into the store leaves this file.
 //
 // Threads: one writer, any number of readers, and no lock at all. In the DLL
 // the writer is the fetch's worker thread, which no terminal ever ends; a
@@ -37,6 +37,12 @@ class WriteBatch {
   WriteBatch(const WriteBatch&) = delete;
   WriteBatch& operator=(const WriteBatch&) = delete;
 };
+
+// Removes every entry. The writer only, like SetParameter. The fetch calls it
+// before each exchange, while the loaded flag is clear (nothing reads the
+// cached getters' values then), so that a reply is judged on its own entries
+// only.
+void ClearParameters();
 
 // A copy of the value, or empty text when the name is absent. Never adds an
 // entry. Any thread; never waits.

@@ -2,13 +2,14 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "params/form.h"
+#include "params/server_key.h"
 #include "params/transport.h"
+#include "params/whole_reply.h"
 
 namespace pb {
 namespace {
@@ -36,8 +37,8 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
 
-// The raw headers are fetched and dropped unread: the status code is never
-// examined, so an error page's body comes back like any other.
+// The raw headers are fetched and dropped unread. Of the status only 3xx
+// counts (IsRedirect), so an error page's body comes back like any other.
 bool FetchRawHeaders(HINTERNET request) {
   DWORD size = 0;
   if (WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
@@ -53,28 +54,13 @@ bool FetchRawHeaders(HINTERNET request) {
                              WINHTTP_NO_HEADER_INDEX) != FALSE;
 }
 
-void ReadBody(HINTERNET request, std::string& reply) {
-  for (;;) {
-    DWORD available = 0;
-    WinHttpQueryDataAvailable(request, &available);
-    if (available == 0) return;
-    // One zeroed byte more than asked for ends a piece that holds no NUL.
-    std::vector<char> piece(static_cast<std::size_t>(available) + 1, '\0');
-    DWORD read = 0;
-    if (!WinHttpReadData(request, piece.data(), available, &read)) return;
-    // The text of a piece ends at its first NUL.
-    const char* text = piece.data();
-    reply.append(text, std::find(text, text + read, '\0'));
-    if (read == 0) return;
-  }
-}
-
 }  // namespace
 
-std::string PostForm(const char* url, const char* body) {
-  std::string reply;
+std::string PostForm(const char* url, const char* body, const PinSet& pins) {
   UrlParts parts;
-  if (!url || !SplitUrl(url, parts)) return reply;
+  if (!url || !SplitUrl(url, parts)) return {};
+  // A pin cannot protect plain http: refuse before anything is sent.
+  if (!pins.digests.empty() && !parts.secure) return {};
   if (!body) body = "";
   const std::wstring host = Widen(parts.host);
   const std::wstring path = Widen(parts.path);
@@ -84,34 +70,47 @@ std::string PostForm(const char* url, const char* body) {
   // connection, then session.
   Handle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) return reply;
+  if (!session) return {};
   if (!WinHttpSetTimeouts(session.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs)) {
-    return reply;
+    return {};
   }
   Handle connection(WinHttpConnect(session.get(), host.c_str(),
                                    parts.secure ? INTERNET_DEFAULT_HTTPS_PORT
                                                 : INTERNET_DEFAULT_HTTP_PORT,
                                    0));
-  if (!connection) return reply;
+  if (!connection) return {};
   Handle request(WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr,
                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                     parts.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!request) return reply;
+  if (!request) return {};
+  // WinHTTP follows redirects by default: as a GET to wherever Location
+  // points, with the waived certificate checks carried over.
+  DWORD feature = WINHTTP_DISABLE_REDIRECTS;
+  if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature)) {
+    return {};
+  }
   if (parts.secure) {
     DWORD flags = kIgnoredCertificateFaults;
     if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags)) {
-      return reply;
+      return {};
     }
   }
+  // The headers only, with the total length: the TLS handshake is over when
+  // this returns, and no byte of the body has left.
   if (!WinHttpSendRequest(request.get(), kHeaders, static_cast<DWORD>(-1),
                           WINHTTP_NO_REQUEST_DATA, 0, bodyLength, 0)) {
-    return reply;
+    return {};
+  }
+  if (!pins.digests.empty()) {
+    KeyDigest key;
+    if (!ServerKeyDigest(request.get(), key) || !pins.Matches(key)) return {};
   }
   DWORD written = 0;
-  if (!WinHttpWriteData(request.get(), body, bodyLength, &written)) return reply;
-  if (!WinHttpReceiveResponse(request.get(), nullptr)) return reply;
-  if (!FetchRawHeaders(request.get())) return reply;
-  ReadBody(request.get(), reply);
+  if (!WinHttpWriteData(request.get(), body, bodyLength, &written)) return {};
+  if (!WinHttpReceiveResponse(request.get(), nullptr)) return {};
+  if (!FetchRawHeaders(request.get())) return {};
+  std::string reply;
+  if (!ReadWholeReply(request.get(), reply)) return {};
   return reply;
 }
 

@@ -56,7 +56,9 @@ bind address outside 127.0.0.0/8, ends it with exit status 2.
   GET  /_pb/log      JSON list of the requests seen so far (control requests
                      excluded): port, peer (client address:port, one per
                      connection), tls, method, target, version, headers
-                     ([name, value] in order), body_b64
+                     ([name, value] in order), body_b64, body_cut (true when
+                     the client closed before sending the Content-Length it
+                     declared; such a request gets no reply)
   POST /_pb/reset    clears the log and the script
   POST /_pb/script   JSON list of scripted replies, appended to the queue.
                      Each request to any non-control target takes the next
@@ -75,6 +77,12 @@ A scripted reply is an object with:
              flushed on its own (one chunk each in chunked mode)
   "pause_ms" pause after each piece (default 0)
   "headers"  [[name, value], ...] extra response headers
+  "last_chunk" false: a chunked body ends without its last chunk, and the
+             connection closes (a body cut between chunks)
+  "chunk_missing" n: the last data chunk declares n bytes more than are
+             sent, then the connection closes (a body cut inside a chunk)
+  "reset"    true: the connection ends with a reset (RST) after the body
+             instead of an orderly close: what a read that fails looks like
 """
 
 import argparse
@@ -88,6 +96,7 @@ import signal
 import socket
 import socketserver
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -232,6 +241,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def setup(self):
         super().setup()
         self.close_after = False
+        self.reset_at_end = False
+
+    def finish(self):
+        super().finish()
+        if self.reset_at_end:
+            # SO_LINGER with a zero time-out: close() sends RST at once, with
+            # no FIN before it (the server's own shutdown then finds the
+            # socket closed, which it ignores).
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
 
     def handle_one_request(self):
         # The module's client sends the request headers and the body in two
@@ -288,6 +308,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if state.control and self.path.startswith(CONTROL_PREFIX):
             self.handle_control(body)
             return
+        declared = self.headers.get("Content-Length", "")
+        cut = declared.isdigit() and len(body) < int(declared)
         state.record({
             "port": self.server.server_address[1],
             "peer": "%s:%d" % self.client_address[:2],
@@ -297,7 +319,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "version": self.request_version,
             "headers": [[k, v] for k, v in self.headers.items()],
             "body_b64": base64.b64encode(body).decode("ascii"),
+            "body_cut": cut,
         })
+        if cut:
+            # The client went away before its body was whole (a client that
+            # refused this server's key does so): nothing to answer.
+            state.log_line(self, 0, "request body cut short (%d of %s bytes); no reply"
+                           % (len(body), self.headers.get("Content-Length")), body)
+            self.close_connection = True
+            return
         # Each request's log line is written before its reply: a client that
         # waits for one reply before its next request then finds the lines in
         # the order of its requests.
@@ -368,18 +398,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
             raise ValueError("unknown mode %r" % mode)
         self.end_headers()
         self.wfile.flush()
-        for piece in pieces:
+        missing = int(script.get("chunk_missing", 0))
+        whole = script.get("last_chunk", True) and not missing
+        for k, piece in enumerate(pieces):
             if mode == "chunked":
-                if piece:
+                if k == len(pieces) - 1 and missing:
+                    self.wfile.write(b"%x\r\n%s" % (len(piece) + missing, piece))
+                elif piece:
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
             else:
                 self.wfile.write(piece)
             self.wfile.flush()
             if pause:
                 time.sleep(pause)
-        if mode == "chunked":
+        if mode == "chunked" and whole:
             self.wfile.write(b"0\r\n\r\n")
             self.wfile.flush()
+        if mode == "chunked" and not whole:
+            self.close_connection = True
+        if script.get("reset"):
+            self.close_connection = True
+            self.reset_at_end = True  # see finish()
+            return
         if self.close_connection:
             # An orderly end of the stream is what a server that dies midway
             # looks like to the client.

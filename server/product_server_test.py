@@ -314,6 +314,48 @@ class ControlTest(unittest.TestCase):
         finally:
             self.assertEqual(stop(proc)[0], 0)
 
+    def test_cut_replies_on_the_wire(self):
+        # (script, what follows the headers on the wire, ended by a reset)
+        table = [
+            ({"mode": "chunked", "body": "abcdef", "pieces": [2]}, b"2\r\nab\r\n4\r\ncdef\r\n0\r\n\r\n",
+             False),
+            ({"mode": "chunked", "body": "abcdef", "pieces": [2], "last_chunk": False},
+             b"2\r\nab\r\n4\r\ncdef\r\n", False),
+            ({"mode": "chunked", "body": "abcdef", "pieces": [2], "chunk_missing": 3},
+             b"2\r\nab\r\n7\r\ncdef", False),
+            ({"mode": "short", "body": "abc", "missing": 5, "pause_ms": 100, "reset": True},
+             b"abc", True),
+        ]
+        proc, port, _ = start(ARGS.sample, "--control")
+        try:
+            for script, wire, reset in table:
+                with self.subTest(script=script):
+                    req = urllib.request.Request("http://127.0.0.1:%d/_pb/script" % port,
+                                                 data=json.dumps([script]).encode(), method="POST")
+                    OPENER.open(req, timeout=20).read()
+                    with socket.create_connection(("127.0.0.1", port), timeout=20) as c:
+                        c.sendall(b"POST /x HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n"
+                                  b"Connection: close\r\n\r\n")
+                        got, was_reset = b"", False
+                        while True:
+                            try:
+                                piece = c.recv(65536)
+                            except ConnectionResetError:
+                                was_reset = True
+                                break
+                            if not piece:
+                                break
+                            got += piece
+                    # A reset may take unread bytes with it: only a prefix is sure.
+                    body = got.split(b"\r\n\r\n", 1)[1]
+                    self.assertEqual(was_reset, reset)
+                    if reset:
+                        self.assertTrue(wire.startswith(body), body)
+                    else:
+                        self.assertEqual(body, wire)
+        finally:
+            self.assertEqual(stop(proc)[0], 0)
+
 
 def main():
     global ARGS

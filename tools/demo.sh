@@ -85,25 +85,42 @@ if ! flock -n 9; then
   flock -w 120 9 || die "the loopback ports stayed busy for 2 minutes ($lock)"
 fi
 
-say "starting the stand-in server: $scheme://$address${base_path}run/ with $(basename "$params")"
-python3 "$server" --params "$params" --bind "$address" --http-port 80 --https-port "$https_port" \
-  --base-path "$base_path" --ready-file "$out/server.ready" --log "$out/server.log" \
-  </dev/null 2>"$out/server.err" &
-server_pid=$!
-for _ in $(seq 100); do
-  [ -s "$out/server.ready" ] && break
-  if ! kill -0 "$server_pid" 2>/dev/null; then
-    wait "$server_pid" && rc=0 || rc=$?
-    server_pid=""
-    msg=$(tail -n 3 "$out/server.err")
-    if [ "$rc" = 2 ]; then
-      die "the server could not start (is port 80 taken? sudo ss -ltnp 'sport = :80'): $msg"
+# start_server LOG CERT_DIR: the stand-in on $address, http on 80 and,
+# with a CERT_DIR, https on 443 with the certificate there (made by the
+# server when missing).
+start_server() {
+  local log=$1 cert_dir=${2:-} https=$https_port
+  [ -n "$cert_dir" ] && https=443
+  rm -f "$out/server.ready"
+  : >"$log"
+  python3 "$server" --params "$params" --bind "$address" --http-port 80 --https-port "$https" \
+    ${cert_dir:+--cert-dir "$cert_dir"} --base-path "$base_path" --ready-file "$out/server.ready" \
+    --log "$log" </dev/null 2>"$out/server.err" &
+  server_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$out/server.ready" ] && return 0
+    if ! kill -0 "$server_pid" 2>/dev/null; then
+      wait "$server_pid" && rc=0 || rc=$?
+      server_pid=""
+      msg=$(tail -n 3 "$out/server.err")
+      if [ "$rc" = 2 ]; then
+        die "the server could not start (are ports 80 and 443 free? sudo ss -ltnp 'sport = :80 or sport = :443'): $msg"
+      fi
+      die "the server exited with status $rc: $msg"
     fi
-    die "the server exited with status $rc: $msg"
-  fi
-  sleep 0.1
-done
-[ -s "$out/server.ready" ] || die "the server did not come up within 10 s (see $out/server.err)"
+    sleep 0.1
+  done
+  die "the server did not come up within 10 s (see $out/server.err)"
+}
+
+stop_server() {
+  kill -TERM "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  server_pid=""
+}
+
+say "starting the stand-in server: $scheme://$address${base_path}run/ with $(basename "$params")"
+start_server "$out/server.log"
 
 say "running the demo host under Wine"
 echo
@@ -145,12 +162,42 @@ n=$(wc -l <"$out/demo.log")
 [ "$n" -gt "$shown" ] && { sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v -e '^dialog-ready' -e '^demo-summary' || true; }
 echo
 
-kill -TERM "$server_pid" 2>/dev/null || true
-wait "$server_pid" 2>/dev/null || true
-server_pid=""
-flock -u 9
+stop_server
 requests=$(grep -c 'POST' "$out/server.log" 2>/dev/null || true)
 say "server stopped (${requests:-0} requests, log in ${out#"$root"/}/server.log)"
+
+# The secure path: the tree's pinned DLL (https://127.0.0.1/parambridge/,
+# pinned to the key that the stand-in serves, tls/server.key) fetches; then
+# a server holding another key answers at the same address, as after a
+# hijacked DNS answer, and the DLL refuses it before sending the account.
+secure=""
+pinned=$build/pinned/$dll_name
+if [ -f "$pinned" ] && [ -f "$build/tls/server.crt" ]; then
+  fetch_once() {
+    (cd "$build" && timeout 60 "$wine_run" "$host" --fetch-once --dll "pinned/$dll_name" \
+      --account 12345) 2>>"$out/demo.err" </dev/null | tr -d '\r' | sed -n 's/^fetch-once //p'
+  }
+  echo
+  say "the pinned DLL ($(realpath --relative-to="$root" "$pinned")) against https://127.0.0.1 holding the pinned key"
+  start_server "$out/server-https.log" "$build/tls"
+  read -r result code values <<<"$(fetch_once)"
+  stop_server
+  say "  result ${result:-?}, code ${code:-?}: ${values:-}"
+  [ "${result:-}" = 1 ] || die "the pinned DLL did not fetch from the server holding its key"
+  say "a server holding another key at the same address"
+  rm -rf "$out/impostor"
+  start_server "$out/server-impostor.log" "$out/impostor"
+  read -r result2 code2 _ <<<"$(fetch_once)"
+  stop_server
+  # The server logs what it received: the request headers, sent before the
+  # check, and a body cut short at 0 bytes.
+  body_seen=$(sed -n 's/.*"POST [^"]*" [0-9]* body="\([^"]*\)".*/\1/p' "$out/server-impostor.log" | tr -d '\n')
+  say "  result ${result2:-?}, code ${code2:-?}; that server got: $(grep -o 'request body cut short[^;]*' "$out/server-impostor.log" || echo 'no request')"
+  [ "${result2:-}" = 0 ] && [ "${code2:-}" = 3 ] && [ -z "$body_seen" ] ||
+    die "the pinned DLL did not refuse a server holding another key"
+  secure="; https, pinned key -> result 1, another key -> code 3, account not sent"
+fi
+flock -u 9
 
 if [ "$host_rc" = 124 ]; then
   die "the demo host did not finish within 90 s"
@@ -169,4 +216,4 @@ esac
 summary=$(sed -n 's/^demo-summary //p' "$out/demo.log" | head -n 1)
 [ -n "$summary" ] || die "the demo host printed no summary"
 elapsed=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
-printf 'make demo: OK in %ss: %s; screenshot %s\n' "$elapsed" "$dll_name: $summary" "${out#"$root"/}/dialog.png"
+printf 'make demo: OK in %ss: %s%s; screenshot %s\n' "$elapsed" "$dll_name: $summary" "$secure" "${out#"$root"/}/dialog.png"

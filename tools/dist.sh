@@ -43,7 +43,7 @@ url=$(cache PRODUCT_SERVER_BASE_URL "$build")
 url64=$(cache PRODUCT_SERVER_BASE_URL "$build64")
 [ "$url" = "$url64" ] || die "parambridge.dll posts to ${url}run/ but parambridge64.dll to ${url64}run/ (build both with the same PRODUCT_SERVER_BASE_URL)"
 pins=$(cache PRODUCT_SERVER_PINS "$build")
-[ "$pins" = "$(cache PRODUCT_SERVER_PINS "$build64")" ] || die "the two DLLs were built with different PRODUCT_SERVER_PINS"
+[ "$pins" = "$(cache PRODUCT_SERVER_PINS "$build64")" ] || die "parambridge.dll and parambridge64.dll trust different keys (build both with the same PRODUCT_SERVER_PINS)"
 host=${url#*://}
 host=${host%%/*}
 case $host in
@@ -52,11 +52,6 @@ case $host in
 esac
 if [ "$loopback" = 1 ] && [ "${DEMO_RELEASE:-0}" != 1 ]; then
   die "the DLLs post to ${url}run/, this machine's loopback: every customer's fetch would fail with \"Could not connect to server.\". Build for your server (make dist PRODUCT_SERVER_BASE_URL=https://your.server/path/), or ask for a demo release (DEMO_RELEASE=1)"
-fi
-if [ "$loopback" = 0 ] && [ "${url%%://*}" = https ] && [ -z "$pins" ]; then
-  echo "dist: warning: ${url} has no PRODUCT_SERVER_PINS: any certificate is accepted, so anyone on the path (a Wi-Fi, a DNS answer, a router) can answer the POST and set the parameters" >&2
-elif [ "$loopback" = 0 ] && [ "${url%%://*}" = http ]; then
-  echo "dist: warning: ${url} is plain http: anyone on the path (a Wi-Fi, a DNS answer, a router) can read the account and set the parameters" >&2
 fi
 
 version=$(cache CMAKE_PROJECT_VERSION "$build")
@@ -120,7 +115,8 @@ first_line() { "$@" 2>/dev/null | head -n 1; }
 (cd "$dist" && sha256sum "$name.zip" BUILDINFO >SHA256SUMS)
 
 printf 'dist: version %s, %s\n' "$release" "$signed"
-printf 'dist: parambridge.dll and parambridge64.dll post to %srun/ (pins: %s)\n' "$url" "${pins:-none}"
+printf 'dist: parambridge.dll and parambridge64.dll post to %srun/\n' "$url"
+printf 'dist: pinned to: %s\n' "${pins:-nothing (any certificate is accepted over https)}"
 printf 'dist: %s (%s bytes)\n' "${zip_path#"$root"/}" "$(stat -c %s "$zip_path")"
 python3 -c 'import sys, zipfile; [print("  " + n) for n in zipfile.ZipFile(sys.argv[1]).namelist()]' "$zip_path"
 sed 's/^/dist: /' "$dist/SHA256SUMS"

@@ -123,7 +123,7 @@ DWORD WINAPI Loader(void* p) {
 
 // Answers that a reader may see: a getter's -1.0 before the load or a served
 // value after it, GetParameter's default or a whole stored number, and one
-// of the descriptions the scenarios produce.
+// of the descriptions the scenarios produce (or none).
 bool Plausible(double v) { return v == -1.0 || v == -7.0 || (v > 0.0 && v < 1e6); }
 
 DWORD WINAPI Poller(void* p) {
@@ -135,8 +135,9 @@ DWORD WINAPI Poller(void* p) {
     char buffer[256];
     t->x->desc(buffer);
     const std::string d = buffer;
+    // Empty between an exchange's start (the store emptied) and its reply.
     ok = ok && (d == "Internal dll error" || d == "Could not connect to server." ||
-                d == "Service paused");
+                d == "Service paused" || d.empty());
     if (!ok) InterlockedIncrement(&t->odd);
   }
   return 0;

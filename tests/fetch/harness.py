@@ -134,29 +134,31 @@ commonName = supplied
 """
 
 
-def make_certificate(directory, name, start=None, end=None):
+def make_certificate(directory, name, start=None, end=None, key=None):
     """A self-signed certificate for `name` (an IP address or a DNS name) in
-    directory/server.crt and server.key. With start and end (YYYYMMDDHHMMSSZ)
-    it is issued through `openssl ca`, which, unlike `req -x509` in OpenSSL
-    3.0, takes validity dates in the past."""
+    directory/server.crt, for the key file `key` or a new key in
+    directory/server.key. With start and end (YYYYMMDDHHMMSSZ) it is issued
+    through `openssl ca`, which, unlike `req -x509` in OpenSSL 3.0, takes
+    validity dates in the past."""
     os.makedirs(directory, exist_ok=True)
-    key = os.path.join(directory, "server.key")
+    new_key = key is None
+    key = key or os.path.join(directory, "server.key")
     cert = os.path.join(directory, "server.crt")
+    key_args = ["-newkey", "rsa:2048", "-nodes", "-keyout", key] if new_key else ["-key", key]
     san = ("IP:" if name[0].isdigit() else "DNS:") + name
     run = lambda *cmd: subprocess.run(cmd, check=True, cwd=directory, stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     if start is None:
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "365",
-            "-subj", "/CN=" + name, "-addext", "subjectAltName=" + san,
-            "-keyout", key, "-out", cert)
+        run("openssl", "req", "-x509", *key_args, "-sha256", "-days", "365",
+            "-subj", "/CN=" + name, "-addext", "subjectAltName=" + san, "-out", cert)
     else:
         with open(os.path.join(directory, "ca.cnf"), "w") as f:
             f.write(CERT_AUTHORITY_CONFIG)
         open(os.path.join(directory, "index.txt"), "w").close()
         with open(os.path.join(directory, "serial"), "w") as f:
             f.write("01\n")
-        run("openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + name,
-            "-addext", "subjectAltName=" + san, "-keyout", key, "-out", "req.csr")
+        run("openssl", "req", "-new", *key_args, "-subj", "/CN=" + name,
+            "-addext", "subjectAltName=" + san, "-out", "req.csr")
         run("openssl", "ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", key,
             "-in", "req.csr", "-out", cert, "-startdate", start, "-enddate", end, "-notext")
     return cert, key

@@ -1,7 +1,8 @@
-// Calls pb::PostForm directly: post_probe [--repeat N] URL BODYHEX
+// Calls pb::PostForm directly:
+//   post_probe [--warmup K] [--repeat N] [--pins PINS] URL BODYHEX
 // BODYHEX is the body in hex ("-" for an empty body), so that any byte
 // survives the command line. Prints "reply LEN HEX" for the last call and,
-// with --repeat, "loop N SECONDS" for all of them.
+// with --repeat, "loop N SECONDS" for all of them (after K untimed calls).
 #include <windows.h>
 
 #include <cstdio>
@@ -31,22 +32,35 @@ bool FromHex(const char* hex, std::string& out) {
 
 int main(int argc, char** argv) {
   long repeat = 1;
+  long warmup = 0;
+  bool timed = false;
+  pb::PinSet pins;
   int first = 1;
-  if (argc >= 3 && std::strcmp(argv[1], "--repeat") == 0) {
-    repeat = std::strtol(argv[2], nullptr, 10);
-    first = 3;
+  bool pinsOk = true;
+  for (; first + 1 < argc && argv[first][0] == '-' && argv[first][1] == '-'; first += 2) {
+    if (std::strcmp(argv[first], "--repeat") == 0) {
+      repeat = std::strtol(argv[first + 1], nullptr, 10);
+      timed = true;
+    } else if (std::strcmp(argv[first], "--warmup") == 0) {
+      warmup = std::strtol(argv[first + 1], nullptr, 10);
+    } else if (std::strcmp(argv[first], "--pins") == 0) {
+      pinsOk = pb::ParsePins(argv[first + 1], pins);
+    } else {
+      pinsOk = false;
+    }
   }
   std::string body;
-  if (argc != first + 2 || repeat < 1 || !FromHex(argv[first + 1], body)) {
-    std::printf("usage: post_probe [--repeat N] URL BODYHEX\n");
+  if (argc != first + 2 || repeat < 1 || !pinsOk || !FromHex(argv[first + 1], body)) {
+    std::printf("usage: post_probe [--warmup K] [--repeat N] [--pins PINS] URL BODYHEX\n");
     return 2;
   }
   LARGE_INTEGER freq, t0, t1;
   QueryPerformanceFrequency(&freq);
-  QueryPerformanceCounter(&t0);
   std::string reply;
   try {
-    for (long k = 0; k < repeat; ++k) reply = pb::PostForm(argv[first], body.c_str());
+    for (long k = 0; k < warmup; ++k) reply = pb::PostForm(argv[first], body.c_str(), pins);
+    QueryPerformanceCounter(&t0);
+    for (long k = 0; k < repeat; ++k) reply = pb::PostForm(argv[first], body.c_str(), pins);
   } catch (...) {
     std::printf("exception\n");
     return 1;
@@ -55,7 +69,7 @@ int main(int argc, char** argv) {
   std::printf("reply %u ", static_cast<unsigned>(reply.size()));
   for (unsigned char c : reply) std::printf("%02x", c);
   std::printf("\n");
-  if (first == 3) {
+  if (timed) {
     std::printf("loop %ld %.6f\n", repeat,
                 static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart));
   }

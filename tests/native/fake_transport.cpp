@@ -15,7 +15,8 @@ FakeTransport& Transport() {
 
 namespace pb {
 
-std::string PostForm(const char* url, const char* body) {
+std::string PostForm(const char* url, const char* body, const PinSet& pins) {
+  pbtest::Transport().pinCounts.push_back(pins.digests.size());
   auto& t = pbtest::Transport();
   t.urls.push_back(url);
   t.bodies.push_back(body);

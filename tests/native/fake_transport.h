@@ -13,6 +13,7 @@ struct FakeTransport {
   std::deque<std::string> replies;
   std::vector<std::string> urls;
   std::vector<std::string> bodies;
+  std::vector<std::size_t> pinCounts;  // the pins handed over, per request
   bool throwBadAlloc = false;
   // Runs inside every exchange, after the request is recorded: a test's way
   // to hold an exchange open while other threads call in.

@@ -91,20 +91,37 @@ TEST_F(Fetch, SuccessIsFinal) {
   EXPECT_EQ(pbtest::Transport().bodies.size(), 1u);  // no second request
 }
 
-TEST_F(Fetch, StatusAndDescriptionCarryOverFromEarlierReplies) {
-  Serve("error=205&errorD=Service paused");
+// Each exchange starts from an empty store: an earlier reply's status,
+// description and values never answer for a later one (a captive portal's
+// page after a refusal used to report the refusal again).
+TEST_F(Fetch, EachExchangeIsJudgedOnItsOwnReply) {
+  Serve("error=205&errorD=Service paused&func101=7");
   Serve("func101=2");
   Serve("error=300");
   Serve("error=100");
   EXPECT_EQ(pb::LoadParameters("1", 0), 0);
+  EXPECT_EQ(pb::LastErrorDescription(), "Service paused");
   EXPECT_EQ(pb::LoadParameters("1", 0), 0);
-  EXPECT_EQ(pb::LastErrorCode(), 205);  // the stored 205, read again
+  EXPECT_EQ(pb::LastErrorCode(), 2);  // no status in this reply
+  EXPECT_EQ(pb::GetParameterText("error"), "");
+  EXPECT_EQ(pb::GetParameterText("func101"), "2");
   EXPECT_EQ(pb::LoadParameters("1", 0), 0);
   EXPECT_EQ(pb::LastErrorCode(), 300);
-  EXPECT_EQ(pb::LastErrorDescription(), "Service paused");
-  EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), -1.0);  // stored, but not loaded yet
+  EXPECT_EQ(pb::LastErrorDescription(), "");  // the 205's text is gone
+  EXPECT_EQ(pb::GetParameterText("func101"), "");
   EXPECT_EQ(pb::LoadParameters("1", 0), 1);
-  EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), 2.0);
+  EXPECT_EQ(pb::FixedGetter(pb::FixedName::kFunc101), -1.0);  // not in the reply that loaded
+  EXPECT_EQ(pb::GetParameterText("test"), "2");
+  // A failed exchange (an empty reply) leaves nothing of earlier replies.
+  SetUp();
+  Serve("error=205&errorD=Service paused");
+  EXPECT_EQ(pb::LoadParameters("1", 0), 0);
+  EXPECT_EQ(pb::LoadParameters("1", 0), 0);
+  EXPECT_EQ(pb::LastErrorCode(), 3);
+  EXPECT_EQ(pb::GetParameterText("errorD"), "");
+  EXPECT_EQ(pb::GetParameterText("test"), "2");
+  // This build has no pins; the transport is handed none.
+  EXPECT_EQ(pbtest::Transport().pinCounts, std::vector<std::size_t>({0, 0}));
 }
 
 TEST_F(Fetch, OutOfMemoryInTheExchangeIsAFailedConnection) {
@@ -160,9 +177,10 @@ TEST_F(Fetch, ConcurrentCallers) {
         if (v != -1.0 && v != 1.5) ++badReads;
         const std::string d = pb::GetParameterText("errorD");
         if (!d.empty() && d != "Service paused") ++badReads;
+        // Empty between an exchange's start (the store emptied) and its reply.
         const std::string text = pb::LastErrorDescription();
         if (text != "Internal dll error" && text != "Could not connect to server." &&
-            text != "Service paused") {
+            text != "Service paused" && !text.empty()) {
           ++badReads;
         }
       }

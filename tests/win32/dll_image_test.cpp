@@ -46,15 +46,19 @@ constexpr SystemImport kSystemImports[] = {
     {"WINHTTP.DLL", "the POST to the product server"},
     {"MSVCRT.DLL", "the C runtime that mingw's static runtime sits on"},
     {"ADVAPI32.DLL", "the stack protector's random guard (CryptGenRandom)"},
+    {"CRYPT32.DLL", "the pin check: encodes the server's key info and hashes it (SHA-256 "
+                    "through BCRYPT, which it loads itself); imported with or without pins"},
 };
 
 TEST(DllImage, ImportsOnlySystemDlls) {
   ASSERT_NE(Dll(), nullptr);
   std::set<std::string> allowed;
   for (const SystemImport& row : kSystemImports) allowed.insert(row.dll);
-  for (const std::string& dll : pbtest::ImportedDlls(Dll())) {
+  const std::set<std::string> imported = pbtest::ImportedDlls(Dll());
+  for (const std::string& dll : imported) {
     EXPECT_TRUE(allowed.count(dll)) << "imports " << dll;
   }
+  EXPECT_TRUE(imported.count("CRYPT32.DLL")) << "the pin check is not linked in";
 }
 
 // Windows maps the DLL at a random base (high-entropy on x86-64) and never
