@@ -89,7 +89,7 @@ TEST_F(UiTest, HostWindowRecord) {
   HWND first = tk.MakeWindow("first", 0, 0, 100, 100, 0, Record);
   ASSERT_NE(first, nullptr);
   CREATESTRUCTA cs{};
-  char title[32] = {}, cls[8] = {};
+  char title[32] = {}, cls[64] = {};
   bool sawCreate = false;
   SetReaction([&](const Seen& s, int*) {
     if (s.message == WM_NCCREATE && !sawCreate) {
