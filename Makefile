@@ -11,11 +11,21 @@ JOBS ?= $(shell nproc)
 LOOPBACK_URL := http://127.0.0.1/parambridge/
 PRODUCT_SERVER_BASE_URL ?= $(LOOPBACK_URL)
 PRODUCT_SERVER_PINS ?=
+# The vendor's names: PRODUCT_NAME names the DLLs (<name>.dll, <name>64.dll),
+# the kit and the archives; PRODUCT_VERSION is the version resource's
+# ProductVersion (empty: the project's); PRODUCT_COMPANY and
+# PRODUCT_COPYRIGHT fill the version resource.
+PRODUCT_NAME ?= parambridge
+PRODUCT_VERSION ?=
+PRODUCT_COMPANY ?=
+PRODUCT_COPYRIGHT ?=
 # Quoted for the shell: a ';' separates pins.
-PRODUCT_ARGS = -DPRODUCT_SERVER_BASE_URL='$(PRODUCT_SERVER_BASE_URL)' -DPRODUCT_SERVER_PINS='$(PRODUCT_SERVER_PINS)'
+PRODUCT_ARGS = -DPRODUCT_SERVER_BASE_URL='$(PRODUCT_SERVER_BASE_URL)' -DPRODUCT_SERVER_PINS='$(PRODUCT_SERVER_PINS)' \
+  -DPRODUCT_NAME='$(PRODUCT_NAME)' -DPRODUCT_VERSION='$(PRODUCT_VERSION)' \
+  -DPRODUCT_COMPANY='$(PRODUCT_COMPANY)' -DPRODUCT_COPYRIGHT='$(PRODUCT_COPYRIGHT)'
 WIN32_DIR := build/win32
 WIN64_DIR := build/win64
-ifeq ($(PRODUCT_SERVER_BASE_URL)|$(PRODUCT_SERVER_PINS),$(LOOPBACK_URL)|)
+ifeq ($(PRODUCT_SERVER_BASE_URL)|$(PRODUCT_SERVER_PINS)|$(PRODUCT_NAME)|$(PRODUCT_VERSION),$(LOOPBACK_URL)||parambridge|)
 LOOPBACK_DIR := $(WIN32_DIR)
 LOOPBACK64_DIR := $(WIN64_DIR)
 else
@@ -44,12 +54,12 @@ deps:
 dll: deps
 	cmake --preset win32 $(PRODUCT_ARGS) >/dev/null
 	cmake --build --preset win32 -j $(JOBS) --target parambridge parambridge_signed
-	@echo "built $(WIN32_DIR)/parambridge.dll"
+	@echo "built $(WIN32_DIR)/$(PRODUCT_NAME).dll"
 
 dll64: deps
 	cmake --preset win64 $(PRODUCT_ARGS) >/dev/null
 	cmake --build --preset win64 -j $(JOBS) --target parambridge parambridge_signed
-	@echo "built $(WIN64_DIR)/parambridge64.dll"
+	@echo "built $(WIN64_DIR)/$(PRODUCT_NAME)64.dll"
 
 native: deps
 	cmake --preset native >/dev/null
@@ -69,15 +79,16 @@ win64: deps
 define loopback_tree
 	$(if $(SEPARATE_LOOPBACK),@echo "== the tests and the demo use a DLL built for $(LOOPBACK_URL) in $(2)")
 	cmake --preset $(1) -B $(2) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) -DPRODUCT_SERVER_PINS= \
-	  $(if $(SEPARATE_LOOPBACK),-DPB_SHIPPED_DLL=$(abspath $(3))) >/dev/null
+	  -DPRODUCT_NAME=parambridge -DPRODUCT_VERSION= \
+	  $(if $(SEPARATE_LOOPBACK),-DPB_SHIPPED_DLL=$(abspath $(3)) -DPB_SHIPPED_PRODUCT='$(PRODUCT_NAME) $(PRODUCT_VERSION)') >/dev/null
 	cmake --build $(2) -j $(JOBS)
 endef
 
 loopback: deps
-	$(call loopback_tree,win32,$(LOOPBACK_DIR),$(WIN32_DIR)/parambridge.dll)
+	$(call loopback_tree,win32,$(LOOPBACK_DIR),$(WIN32_DIR)/$(PRODUCT_NAME).dll)
 
 loopback64: deps
-	$(call loopback_tree,win64,$(LOOPBACK64_DIR),$(WIN64_DIR)/parambridge64.dll)
+	$(call loopback_tree,win64,$(LOOPBACK64_DIR),$(WIN64_DIR)/$(PRODUCT_NAME)64.dll)
 
 tsan: deps
 	cmake --preset tsan >/dev/null
@@ -126,10 +137,10 @@ bench: win32 win64 $(if $(SEPARATE_LOOPBACK),loopback loopback64)
 	cmake --build --preset bench -j $(JOBS)
 	@echo "== core (native, one run; ratios side by side)"
 	@python3 bench/report.py build/bench/bench/core_bench
-	@echo "== parambridge.dll as it ships, stripped (limit 400 KiB)"
-	@stat -c '%s bytes' $(WIN32_DIR)/parambridge.dll
-	@echo "== parambridge64.dll as it ships, stripped (limit 500 KiB)"
-	@stat -c '%s bytes' $(WIN64_DIR)/parambridge64.dll
+	@echo "== $(PRODUCT_NAME).dll as it ships, stripped (limit 400 KiB)"
+	@stat -c '%s bytes' $(WIN32_DIR)/$(PRODUCT_NAME).dll
+	@echo "== $(PRODUCT_NAME)64.dll as it ships, stripped (limit 500 KiB)"
+	@stat -c '%s bytes' $(WIN64_DIR)/$(PRODUCT_NAME)64.dll
 	@echo "== fetch round trip on loopback, parambridge.dll"
 	@tools/guest/on-i386 "the 32-bit round trip" python3 bench/fetch_roundtrip.py $(LOOPBACK_DIR)
 	@echo "== fetch round trip on loopback, parambridge64.dll"

@@ -14,26 +14,37 @@
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(PB_ARCH win64)
-  set(PB_DLL_NAME parambridge64)
-  set(PB_DLL_DEF ${CMAKE_BINARY_DIR}/parambridge64.def)
+  set(PB_DLL_SUFFIX 64)
   set(PB_DLL_LINK_OPTIONS -Wl,--high-entropy-va)
   set(PB_DLL_SIZE_LIMIT_KIB 500)  # stripped, as it ships
-  set(_def_in ${PROJECT_SOURCE_DIR}/module/parambridge.def)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_def_in})
-  file(READ ${_def_in} _def)
-  string(REGEX REPLACE "\nLIBRARY[ \t]+parambridge\\.dll" "\nLIBRARY parambridge64.dll" _def "${_def}")
-  string(REGEX REPLACE "=[ \t]*([A-Za-z_][A-Za-z0-9_]*)@[0-9]+" "= \\1" _def "${_def}")
-  if(NOT _def MATCHES "\nLIBRARY parambridge64\\.dll")
-    message(FATAL_ERROR "${_def_in}: no 'LIBRARY parambridge.dll' line to rename")
-  endif()
-  file(CONFIGURE OUTPUT ${PB_DLL_DEF} CONTENT
-       "; Made by cmake/dll-arch.cmake from module/parambridge.def: edit that.\n${_def}" @ONLY)
 else()
   set(PB_ARCH win32)
-  set(PB_DLL_NAME parambridge)
-  set(PB_DLL_DEF ${PROJECT_SOURCE_DIR}/module/parambridge.def)
+  set(PB_DLL_SUFFIX "")
   # Lets the .def name a stdcall symbol without its decoration.
   set(PB_DLL_LINK_OPTIONS -Wl,--enable-stdcall-fixup)
   set(PB_DLL_SIZE_LIMIT_KIB 400)
 endif()
+
+# pb_dll_def(dll_name out): the export list for a DLL named dll_name (no
+# ".dll"), written to out: module/parambridge.def with its LIBRARY line
+# naming the file, and for x86-64 the "@bytes" cut from each internal symbol.
+function(pb_dll_def dll_name out)
+  set(def_in ${PROJECT_SOURCE_DIR}/module/parambridge.def)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_in})
+  file(READ ${def_in} def)
+  if(NOT def MATCHES "\nLIBRARY[ \t]+parambridge\\.dll")
+    message(FATAL_ERROR "${def_in}: no 'LIBRARY parambridge.dll' line to rename")
+  endif()
+  string(REGEX REPLACE "\nLIBRARY[ \t]+parambridge\\.dll" "\nLIBRARY ${dll_name}.dll" def "${def}")
+  if(PB_ARCH STREQUAL "win64")
+    string(REGEX REPLACE "=[ \t]*([A-Za-z_][A-Za-z0-9_]*)@[0-9]+" "= \\1" def "${def}")
+  endif()
+  file(CONFIGURE OUTPUT ${out} CONTENT
+       "; Made by cmake/dll-arch.cmake from module/parambridge.def: edit that.\n${def}" @ONLY)
+endfunction()
+
+# The product's DLL: <name>.dll (i686) or <name>64.dll (x86-64).
+set(PB_DLL_NAME ${PRODUCT_NAME}${PB_DLL_SUFFIX})
+set(PB_DLL_DEF ${CMAKE_BINARY_DIR}/${PB_DLL_NAME}.def)
+pb_dll_def(${PB_DLL_NAME} ${PB_DLL_DEF})
 set(PB_DLL ${CMAKE_BINARY_DIR}/${PB_DLL_NAME}.dll)

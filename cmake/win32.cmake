@@ -15,14 +15,26 @@ add_library(params_win32 STATIC
   params/server_key_win32.cpp)
 target_link_libraries(params_win32 PUBLIC params_core winhttp crypt32)
 
-add_library(ui_win32 STATIC
-  ui/window_class.cpp
-  ui/window.cpp
-  ui/controls.cpp)
-target_include_directories(ui_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(ui_win32 PUBLIC user32)
+# pb_add_ui_library(target class): the window toolkit, registering the
+# window class `class`.
+function(pb_add_ui_library target class)
+  add_library(${target} STATIC
+    ${PROJECT_SOURCE_DIR}/ui/window_class.cpp
+    ${PROJECT_SOURCE_DIR}/ui/window.cpp
+    ${PROJECT_SOURCE_DIR}/ui/controls.cpp)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${target} PUBLIC "PB_WINDOW_CLASS=\"${class}\"")
+  target_link_libraries(${target} PUBLIC user32)
+endfunction()
+# "KUI" for the default name; a named build's own class.
+if(PRODUCT_NAME STREQUAL "parambridge")
+  set(PB_WINDOW_CLASS "KUI")
+else()
+  set(PB_WINDOW_CLASS "KUI.${PRODUCT_NAME}")
+endif()
+pb_add_ui_library(ui_win32 ${PB_WINDOW_CLASS})
 
-# The version resource: the project's version, and the vendor's own names.
+# The version resource's vendor fields.
 set(PRODUCT_COMPANY "" CACHE STRING "CompanyName in the DLLs' version resource (the vendor)")
 set(PRODUCT_COPYRIGHT "" CACHE STRING "LegalCopyright in the DLLs' version resource")
 set(PB_FILE_DESCRIPTION "Parameters from the product server, and a small window toolkit, for MetaTrader programs")
@@ -33,32 +45,58 @@ foreach(_var PRODUCT_COMPANY PRODUCT_COPYRIGHT PB_FILE_DESCRIPTION)
   endif()
   string(REPLACE "\"" "\"\"" PB_RC_${_var} "${${_var}}")
 endforeach()
-configure_file(${PROJECT_SOURCE_DIR}/module/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 
-# pb_add_dll(target fetch dir [EXCLUDE_FROM_ALL]): a DLL from these sources,
-# with the fetch library `fetch` (which fixes the address and the pins),
-# written to `dir` under its shipping name. Linked as it ships: stripped (the
-# tests load this very file), with no time stamp in its headers, ASLR
-# (high-entropy on x86-64) and NX, and the default image base (ld would
-# otherwise derive one from the output path).
-function(pb_add_dll target fetch dir)
-  add_library(${target} SHARED ${ARGN}
+# pb_version_rc(product dll_name product_version out): the version resource
+# of <dll_name>.dll: FileVersion the project's, ProductName `product`,
+# ProductVersion `product_version` (one to four numbers).
+function(pb_version_rc product dll_name product_version out)
+  set(PB_RC_PRODUCT_NAME ${product})
+  set(PB_RC_DLL_NAME ${dll_name})
+  set(PB_RC_PRODUCT_VERSION ${product_version})
+  string(REPLACE "." ";" parts "${product_version}.0.0.0")
+  list(SUBLIST parts 0 4 parts)
+  string(REPLACE ";" "," PB_RC_PRODUCT_VERSION_COMMAS "${parts}")
+  configure_file(${PROJECT_SOURCE_DIR}/module/version.rc.in ${out} @ONLY)
+endfunction()
+pb_version_rc(${PRODUCT_NAME} ${PB_DLL_NAME} ${PB_PRODUCT_VERSION} ${CMAKE_BINARY_DIR}/version.rc)
+
+# pb_add_dll(target FETCH lib DIR dir [UI lib] [DEF file] [RC file] [NAME n]
+#            [EXCLUDE_FROM_ALL]): a DLL from these sources, with the fetch
+# library `lib` (which fixes the address and the pins), written to `dir` as
+# <n>.dll (default: the product's DLL, its toolkit, export list and version
+# resource). Linked as it ships: stripped (the tests load this very file),
+# with no time stamp in its headers, ASLR (high-entropy on x86-64) and NX, and
+# the default image base (ld would otherwise derive one from the output path).
+function(pb_add_dll target)
+  cmake_parse_arguments(A "EXCLUDE_FROM_ALL" "FETCH;DIR;UI;DEF;RC;NAME" "" ${ARGN})
+  foreach(field UI:ui_win32 DEF:${PB_DLL_DEF} RC:${CMAKE_BINARY_DIR}/version.rc NAME:${PB_DLL_NAME})
+    string(REPLACE ":" ";" field "${field}")
+    list(GET field 0 key)
+    list(GET field 1 default)
+    if(NOT A_${key})
+      set(A_${key} ${default})
+    endif()
+  endforeach()
+  if(A_EXCLUDE_FROM_ALL)
+    set(exclude EXCLUDE_FROM_ALL)
+  endif()
+  add_library(${target} SHARED ${exclude}
     ${PROJECT_SOURCE_DIR}/module/dllmain.cpp
     ${PROJECT_SOURCE_DIR}/module/exports_params.cpp
     ${PROJECT_SOURCE_DIR}/module/worker_win32.cpp
-    ${PB_DLL_DEF}
-    ${CMAKE_BINARY_DIR}/version.rc)
-  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${PB_DLL_NAME}
-    RUNTIME_OUTPUT_DIRECTORY ${dir})
-  target_link_libraries(${target} PRIVATE ${fetch} params_win32 ui_win32)
+    ${A_DEF}
+    ${A_RC})
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${A_NAME}
+    RUNTIME_OUTPUT_DIRECTORY ${A_DIR})
+  target_link_libraries(${target} PRIVATE ${A_FETCH} params_win32 ${A_UI})
   target_link_options(${target} PRIVATE ${PB_STATIC_RUNTIME} ${PB_DLL_LINK_OPTIONS}
     -s -Wl,--no-insert-timestamp -Wl,--disable-auto-image-base -Wl,--dynamicbase -Wl,--nxcompat)
 endfunction()
 
-pb_add_dll(parambridge params_fetch ${CMAKE_BINARY_DIR})
+pb_add_dll(parambridge FETCH params_fetch DIR ${CMAKE_BINARY_DIR})
 # The twin is the same DLL linked again from objects compiled in another
 # folder, at another time: make test compares the two (tools/check-release).
-pb_add_dll(parambridge_twin params_fetch ${CMAKE_BINARY_DIR}/twin EXCLUDE_FROM_ALL)
+pb_add_dll(parambridge_twin FETCH params_fetch DIR ${CMAKE_BINARY_DIR}/twin EXCLUDE_FROM_ALL)
 
 # A copy signed with a throwaway certificate (made once per build tree), for
 # the ABI checks on a signed DLL; tools/check-release verifies it.

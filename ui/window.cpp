@@ -62,7 +62,7 @@ HWND UIMakeWindow(const char* title, int x, int y, int width, int height, int pl
   // The creation and first showing messages reach the callback stored before
   // this call: the new one is stored only after the window has been shown.
   // An earlier host window is left as it is.
-  g_state.host = CreateWindowExA(WS_EX_TOPMOST, "KUI", title, WS_DLGFRAME, left, top, width,
+  g_state.host = CreateWindowExA(WS_EX_TOPMOST, pb::ui::kWindowClass, title, WS_DLGFRAME, left, top, width,
                                  height, nullptr, nullptr, g_state.instance, nullptr);
   ShowWindow(g_state.host, SW_SHOW);
   g_state.callback = callback;

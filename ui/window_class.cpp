@@ -7,7 +7,7 @@
 namespace pb::ui {
 namespace {
 
-constexpr char kClassName[] = "KUI";
+constexpr const char* kClassName = kWindowClass;
 constexpr UINT kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC | CS_GLOBALCLASS;
 
 bool Register() noexcept {

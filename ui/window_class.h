@@ -1,8 +1,18 @@
-// The toolkit's window class "KUI", registered for the whole process, and
-// what becomes of the toolkit's windows when the module is unloaded.
+// The toolkit's window class, registered for the whole process, and what
+// becomes of the toolkit's windows when the module is unloaded. The class is
+// "KUI" in the default build and "KUI.<product name>" in a build named for a
+// vendor (PB_WINDOW_CLASS, set by the build), so that two products in one
+// terminal each keep their own class and window procedure. "KUI" below
+// stands for whichever this build registers.
 #pragma once
 
+#ifndef PB_WINDOW_CLASS
+#error "PB_WINDOW_CLASS must be set by the build"
+#endif
+
 namespace pb::ui {
+
+inline constexpr char kWindowClass[] = PB_WINDOW_CLASS;
 
 // Registers "KUI" with DllWndProc for `instance` (an HINSTANCE) and keeps
 // the instance for every window the toolkit makes. A failure (another

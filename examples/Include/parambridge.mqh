@@ -135,6 +135,16 @@
 //      single-threaded: one dialog per terminal at a time, and every call
 //      for it from the program (the thread) that made it.
 #endif
+//   6. "Allow DLL imports". Every Pb... function that calls an import
+//      asks PbDllsAllowed() first: when the terminal or the program does
+//      not allow DLL imports it calls nothing, says once with Print where
+//      to tick it, and returns its failure value (PbLoadParameters:
+//      PB_LOAD_DLLS_OFF). Your own code needs no check of its own, as long
+//      as it calls the imports only through the Pb... functions.
+//   7. A failed fetch (PB_LOAD_FAILED): PbFailureKind(PbLastErrorDescription())
+//      tells a refusal by the server (trying again does not help until the
+//      vendor acts: stop and show its text) from no connection or an
+//      unreadable reply (try again later, waiting longer each time).
 //
 // THE CLAIM. The DLL fetches once per terminal session (rule 3), so the
 // programs of one terminal must agree whose parameters it holds before any
@@ -481,6 +491,12 @@ struct PbMsg
 #define PB_LOAD_FAILED         0  // the fetch failed: see PbLastErrorDescription()
 #define PB_LOAD_OK             1  // loaded, for this account
 #define PB_LOAD_OTHER_ACCOUNT  2  // the DLL holds another account's parameters: do not use them
+#define PB_LOAD_DLLS_OFF       3  // not asked: "Allow DLL imports" is off (PbDllsAllowed)
+
+//--- what a failed fetch (PB_LOAD_FAILED) was, from PbFailureKind
+#define PB_FAILURE_NO_CONNECTION 1  // "Could not connect to server.": try again later, waiting longer each time
+#define PB_FAILURE_UNREADABLE    2  // "Internal dll error": the reply could not be read; try again later
+#define PB_FAILURE_SERVER        3  // the server refused (its own text): trying again does not help until the vendor acts
 
 #define PB_ACCOUNT_MAX_DIGITS 15  // a global variable holds it exactly (a double)
 #define PB_ACCOUNT_TYPES       8  // account types 0 to 7: the claim holds one of them
@@ -499,6 +515,43 @@ struct PbMsg
 #define PB_VK_SPACE       0x20
 #define PB_PM_REMOVE      1
 #define PB_MAX_BUTTONS    8
+
+//+------------------------------------------------------------------+
+//| The door: "Allow DLL imports"                                    |
+//+------------------------------------------------------------------+
+// Every kit function that calls an imported function (this DLL's, or
+// kernel32's and user32's) asks this first, and returns its failure value
+// without calling when it is false: PbLoadParameters PB_LOAD_DLLS_OFF, the
+// getters -1.0, the window functions 0 (PbRunDialog PB_DIALOG_STOPPED),
+// the text readers an empty string. True when the terminal allows DLL
+// imports (TERMINAL_DLLS_ALLOWED, "Permission to use DLL") and so does this
+// program (MQL_DLLS_ALLOWED); otherwise false, with one Print per program
+// saying where to tick it. Without the guard the terminal's own answer to
+// the call is "DLL calls are not allowed" and a stopped program.
+bool PbDllsAllowed()
+  {
+   bool terminal = TerminalInfoInteger(TERMINAL_DLLS_ALLOWED) != 0;
+   bool program = MQLInfoInteger(MQL_DLLS_ALLOWED) != 0;
+   if(terminal && program)
+      return(true);
+   static bool told = false;
+   if(!told)
+     {
+      string where = !terminal && !program ? "for the terminal and for this program" :
+                     (!terminal ? "for the terminal" : "for this program");
+#ifdef __MQL5__
+      Print("parambridge: DLL imports are off (", where, "): nothing is fetched and no window is made.",
+            " Tick \"Allow DLL imports\" in Tools > Options > Expert Advisors and on the program's",
+            " Dependencies tab, then attach the program again.");
+#else
+      Print("parambridge: DLL imports are off (", where, "): nothing is fetched and no window is made.",
+            " Tick \"Allow DLL imports\" in Tools > Options > Expert Advisors and on the program's",
+            " Common tab, then attach the program again.");
+#endif
+     }
+   told = true;
+   return(false);
+  }
 
 //+------------------------------------------------------------------+
 //| Text                                                             |
@@ -521,7 +574,7 @@ void PbText(const string text, uchar &bytes[])
 void PbReadTextInto(const PB_HANDLE address, string &text)
   {
    text = "";
-   if(address == 0)
+   if(address == 0 || !PbDllsAllowed())
       return;
    int length = lstrlenA(address);
    if(length > 0)
@@ -592,9 +645,10 @@ bool PbAllowedHere(const string what)
 //| Parameter service                                                |
 //+------------------------------------------------------------------+
 // -1.0 until a fetch has succeeded.
-double PbFunc101() { return(func101(0, 0)); }
-double PbFunc102() { return(func102(0, 0, 0, 0)); }
-double PbFunc103() { return(func103(0, 0, 0, 0)); }
+// -1.0 too when DLL imports are off (PbDllsAllowed).
+double PbFunc101() { return(PbDllsAllowed() ? func101(0, 0) : -1.0); }
+double PbFunc102() { return(PbDllsAllowed() ? func102(0, 0, 0, 0) : -1.0); }
+double PbFunc103() { return(PbDllsAllowed() ? func103(0, 0, 0, 0) : -1.0); }
 
 // 1 to PB_ACCOUNT_MAX_DIGITS digits 0-9, nothing else: the account goes
 // into the request body unescaped.
@@ -681,6 +735,8 @@ bool PbLooksLoaded()
 // PB_LOAD_OTHER_ACCOUNT, with an Alert and a Print naming both.
 int PbLoadParameters(const string account, const int accountType)
   {
+   if(!PbDllsAllowed())
+      return(PB_LOAD_DLLS_OFF);
    if(!PbAllowedHere("PbLoadParameters"))
       return(PB_LOAD_REFUSED);
    if(!PbAccountIsValid(account))
@@ -729,13 +785,32 @@ int PbLoadParameters(const string account, const int accountType)
    return(PB_LOAD_OK);
   }
 
-// Why the last fetch failed (at most 255 characters).
+// Why the last fetch failed (at most 255 characters); "" when DLL imports
+// are off.
 string PbLastErrorDescription()
   {
+   if(!PbDllsAllowed())
+      return("");
    uchar buffer[256];
    ArrayInitialize(buffer, 0);
    GetLastErrorDescription(buffer);
    return(CharArrayToString(buffer, 0, WHOLE_ARRAY, CP_ACP));
+  }
+
+// What a failed fetch was (PB_FAILURE_...), from PbLastErrorDescription():
+// the DLL's own two texts ("Could not connect to server.": no answer, an
+// empty or cut reply, a redirect, a refused pin; "Internal dll error": a
+// reply without a readable status, or a status of 100 or less), else the
+// server's own description of its refusal (a status above 100; possibly
+// empty). A server whose refusal reads exactly like one of the DLL's texts
+// is taken for the DLL's.
+int PbFailureKind(const string description)
+  {
+   if(description == "Could not connect to server.")
+      return(PB_FAILURE_NO_CONNECTION);
+   if(description == "Internal dll error")
+      return(PB_FAILURE_UNREADABLE);
+   return(PB_FAILURE_SERVER);
   }
 
 //+------------------------------------------------------------------+
@@ -747,7 +822,7 @@ PB_HANDLE PbOpenHost = 0;
 // 0 in an indicator (PbAllowedHere).
 PB_HANDLE PbMakeWindow(const string title, const int x, const int y, const int width, const int height, const int placement)
   {
-   if(!PbAllowedHere("PbMakeWindow"))
+   if(!PbDllsAllowed() || !PbAllowedHere("PbMakeWindow"))
       return(0);
    uchar bytes[];
    PbText(title, bytes);
@@ -759,6 +834,8 @@ PB_HANDLE PbMakeWindow(const string title, const int x, const int y, const int w
 
 PB_HANDLE PbAddLabel(const string text, const int x, const int y, const int height, const int width)
   {
+   if(!PbDllsAllowed())
+      return(0);
    uchar bytes[];
    PbText(text, bytes);
    return(UIAddLabel(bytes, x, y, height, width));
@@ -766,6 +843,8 @@ PB_HANDLE PbAddLabel(const string text, const int x, const int y, const int heig
 
 PB_HANDLE PbAddTextBox(const string text, const int x, const int y, const int height, const int width, const bool password, const bool focus)
   {
+   if(!PbDllsAllowed())
+      return(0);
    uchar bytes[];
    PbText(text, bytes);
    PB_HANDLE box = UIAddTextBox(bytes, x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
@@ -775,6 +854,8 @@ PB_HANDLE PbAddTextBox(const string text, const int x, const int y, const int he
 
 PB_HANDLE PbAddCheckbox(const bool checked, const string text, const int x, const int y, const int height, const int width)
   {
+   if(!PbDllsAllowed())
+      return(0);
    uchar bytes[];
    PbText(text, bytes);
    return(UIAddCheckbox(checked ? 1 : 0, bytes, x, y, height, width));
@@ -783,6 +864,8 @@ PB_HANDLE PbAddCheckbox(const bool checked, const string text, const int x, cons
 // An empty text changes nothing (the control keeps its text) and gives 0.
 PB_HANDLE PbSetText(const PB_HANDLE handle, const string text)
   {
+   if(!PbDllsAllowed())
+      return(0);
    uchar bytes[];
    PbText(text, bytes);
    PB_HANDLE result = UISetText(handle, bytes);
@@ -792,14 +875,22 @@ PB_HANDLE PbSetText(const PB_HANDLE handle, const string text)
 
 // The control's (or window's) text, at most 254 characters. The DLL's
 // copy is zeroed and freed (PbReadText). Not for a password: PbGetSecret.
-string PbGetText(const PB_HANDLE handle) { return(PbReadText(UIGetText(handle))); }
+string PbGetText(const PB_HANDLE handle) { return(PbDllsAllowed() ? PbReadText(UIGetText(handle)) : ""); }
 
 // A password box's text into `secret`, the only copy the kit leaves: the
 // DLL's block and the kit's bytes are zeroed. Read it only when the
 // visitor accepted (OK), and PbWipe(secret) once it has been used.
-void PbGetSecret(const PB_HANDLE handle, string &secret) { PbReadTextInto(UIGetText(handle), secret); }
+void PbGetSecret(const PB_HANDLE handle, string &secret)
+  {
+   if(!PbDllsAllowed())
+     {
+      secret = "";
+      return;
+     }
+   PbReadTextInto(UIGetText(handle), secret);
+  }
 
-bool PbIsChecked(const PB_HANDLE handle) { return(UIGetChecked(handle) == 1); }
+bool PbIsChecked(const PB_HANDLE handle) { return(PbDllsAllowed() && UIGetChecked(handle) == 1); }
 
 #ifdef __MQL5__
 // A dialog run by MQL5 code: the host window, its buttons (with their
@@ -844,6 +935,8 @@ void PbDialogInit(PbDialog &dialog, const PB_HANDLE host)
 
 PB_HANDLE PbDialogAddButton(PbDialog &dialog, const string text, const int x, const int y, const int height, const int width)
   {
+   if(!PbDllsAllowed())
+      return(0);
    uchar bytes[];
    PbText(text, bytes);
    PB_HANDLE handle = UIAddButton(bytes, x, y, height, width);
@@ -861,7 +954,7 @@ PB_HANDLE PbDialogAddButton(PbDialog &dialog, const string text, const int x, co
 // each tick. UIAddTimer's ticks have no effect of their own (no callback).
 bool PbDialogSetTimer(PbDialog &dialog, const PB_ID id, const int seconds)
   {
-   if(UIAddTimer(id, seconds) == 0)
+   if(!PbDllsAllowed() || UIAddTimer(id, seconds) == 0)
       return(false);
    dialog.timer = id;
    return(true);
@@ -884,6 +977,8 @@ int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
    if(msg.message == PB_WM_KEYDOWN && msg.wParam == PB_VK_RETURN)
      {
       // Enter acts on the button that has the focus, else it is Enter.
+      if(!PbDllsAllowed())
+         return(PB_DIALOG_NONE);
       PB_HANDLE focus = GetFocus();
       if(PbDialogButtonIndex(dialog, focus) >= 0)
         {
@@ -957,7 +1052,7 @@ int PbDialogEvent(PbDialog &dialog, const PbMsg &msg)
 #endif
 int PbRunDialog(PbDialog &dialog)
   {
-   if(!PbAllowedHere("PbRunDialog"))
+   if(!PbDllsAllowed() || !PbAllowedHere("PbRunDialog"))
       return(PB_DIALOG_STOPPED);
 #ifdef __MQL5__
    if(sizeof(PbMsg) != PB_MSG_BYTES)
@@ -989,9 +1084,11 @@ int PbRunDialog(PbDialog &dialog)
   }
 
 // Destroys the window and takes away the quit message that its
-// destruction posts to this thread.
+// destruction posts to this thread. Nothing when DLL imports are off.
 void PbFinish()
   {
+   if(!PbDllsAllowed())
+      return;
    UIFinish();
    PbOpenHost = 0;
    PbMsg msg;
@@ -1003,7 +1100,7 @@ void PbFinish()
 // program is never touched.
 bool PbDialogClose()
   {
-   if(PbOpenHost == 0)
+   if(PbOpenHost == 0 || !PbDllsAllowed())
       return(false);
    bool open = IsWindow(PbOpenHost) != 0;
    if(open)

@@ -10,8 +10,9 @@
 // --offline leaves out both fetches (no server needed) and instead runs the
 // dialog once per row of a table of visitor's actions (posted clicks and
 // keys), each on a freshly loaded module, and checks what comes back, then
-// a table of calls the kit's wrappers must refuse without a fetch; the
-// kit's test runs it so. --kit-fetch runs a table of the kit's
+// a table of calls the kit's wrappers must refuse without a fetch, the
+// claim's table and the "Allow DLL imports" table; the kit's test runs it
+// so. --kit-fetch runs a table of the kit's
 // PbLoadParameters against the server (--account is served, and
 // --unknown-account is not), on one module and on fresh ones; the fetch
 // tests run it so and check what reached the server. --fetch-once makes one
@@ -30,6 +31,7 @@
 #include <string>
 
 #include "claim_table.h"
+#include "dlls_table.h"
 #include "mql4_kit.h"
 
 namespace {
@@ -424,6 +426,8 @@ int Offline(const Options& o) {
         {"quit message after the teardown", d.quitLeft ? "left" : "taken", "taken"},
         {"func101 before any fetch", Fmt(kit.PbFunc101()), "-1"},
         {"description before any fetch", kit.PbLastErrorDescription(), "Internal dll error"},
+        {"its kind (PbFailureKind)", std::to_string(Kit::PbFailureKind(kit.PbLastErrorDescription())),
+         std::to_string(PB_FAILURE_UNREADABLE)},
     };
     int bad = 0;
     for (const auto& c : checks) {
@@ -473,6 +477,7 @@ int Offline(const Options& o) {
     FreeLibrary(m.dll);
   }
   failures += ClaimTable(round);
+  failures += DllsTable(round);
   std::printf("offline: %s\n", failures ? "FAILED" : "all rounds as expected");
   return failures ? 5 : 0;
 }
@@ -488,6 +493,7 @@ struct KitFetchRow {
   bool servedAccount;   // --account, else --unknown-account
   const char* account;  // when not null: this text instead
   int want;
+  int failure = 0;      // PB_FAILURE_... of PB_LOAD_FAILED: what the sample makes of it
 };
 
 int KitFetch(const Options& o) {
@@ -501,7 +507,7 @@ int KitFetch(const Options& o) {
       {"another account on a fresh module: the claim stays, nothing sent", true, false, false,
        nullptr, PB_LOAD_OTHER_ACCOUNT},
       {"a restarted terminal, another account: the server refuses", true, true, false, nullptr,
-       PB_LOAD_FAILED},
+       PB_LOAD_FAILED, PB_FAILURE_SERVER},
       {"then the served account: the failed fetch's claim stays", false, false, true, nullptr,
        PB_LOAD_OTHER_ACCOUNT},
       {"a restarted terminal, the served account", true, true, true, nullptr, PB_LOAD_OK},
@@ -526,14 +532,16 @@ int KitFetch(const Options& o) {
     const std::string account =
         r.account ? r.account : (r.servedAccount ? o.account : o.unknownAccount);
     const std::size_t logged = terminal->log().size();
-    const int got = Kit(m.im, *terminal).PbLoadParameters(account, 0);
+    const Kit kit(m.im, *terminal);
+    const int got = kit.PbLoadParameters(account, 0);
+    const int failure = r.failure ? Kit::PbFailureKind(kit.PbLastErrorDescription()) : 0;
     const std::vector<std::string> log = terminal->log();
     const bool said = log.size() > logged;
     // The kit speaks when it refuses or finds another account's claim.
     const bool wantSaid = r.want == PB_LOAD_REFUSED || r.want == PB_LOAD_OTHER_ACCOUNT;
-    if (got != r.want || said != wantSaid) {
-      std::printf("FAIL %d (%s): got %d, want %d; %s\n", n, r.what, got, r.want,
-                  said ? log.back().c_str() : "nothing said");
+    if (got != r.want || said != wantSaid || failure != r.failure) {
+      std::printf("FAIL %d (%s): got %d, want %d; failure kind %d, want %d; %s\n", n, r.what, got,
+                  r.want, failure, r.failure, said ? log.back().c_str() : "nothing said");
       failures++;
     } else {
       std::printf("ok   %d (%s): %d%s%s\n", n, r.what, got, said ? ": " : "",

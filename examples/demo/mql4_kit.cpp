@@ -56,7 +56,7 @@ std::vector<mql4::uchar> Kit::PbText(const std::string& text) {
 
 void Kit::PbReadTextInto(mql4::Handle address, std::string& text) const {
   text.clear();
-  if (address == 0) return;
+  if (address == 0 || !PbDllsAllowed()) return;
   const int length = im_.lstrlenA(address);
   if (length > 0) {
     std::vector<mql4::uchar> bytes(static_cast<std::size_t>(length) + 1);
@@ -94,6 +94,33 @@ bool Kit::PbAllowedHere(const char* what) const {
   if (!told_) Print(std::string("parambridge: ") + what + kWhy);
   told_ = true;
   return false;
+}
+
+bool Kit::PbDllsAllowed() const {
+  const bool terminal = terminal_.dllsAllowed;
+  if (terminal && dllsAllowed_) return true;
+  const char* where = !terminal && !dllsAllowed_ ? "for the terminal and for this program"
+                      : !terminal               ? "for the terminal"
+                                                : "for this program";
+  // The first words of each kit's Print; the tab differs.
+#ifdef _WIN64
+  constexpr char kTab[] = "Dependencies";
+#else
+  constexpr char kTab[] = "Common";
+#endif
+  if (!dllsTold_)
+    Print(std::string("parambridge: DLL imports are off (") + where +
+          "): nothing is fetched and no window is made. Tick \"Allow DLL imports\" in Tools > "
+          "Options > Expert Advisors and on the program's " + kTab +
+          " tab, then attach the program again.");
+  dllsTold_ = true;
+  return false;
+}
+
+int Kit::PbFailureKind(const std::string& description) {
+  if (description == "Could not connect to server.") return PB_FAILURE_NO_CONNECTION;
+  if (description == "Internal dll error") return PB_FAILURE_UNREADABLE;
+  return PB_FAILURE_SERVER;
 }
 
 bool Kit::PbAccountIsValid(const std::string& account) {
@@ -167,6 +194,7 @@ bool Kit::PbLooksLoaded() const {
 }
 
 int Kit::PbLoadParameters(const std::string& account, int accountType) const {
+  if (!PbDllsAllowed()) return PB_LOAD_DLLS_OFF;
   if (!PbAllowedHere("PbLoadParameters")) return PB_LOAD_REFUSED;
   if (!PbAccountIsValid(account)) {
     Print("parambridge: account \"" + account + "\" refused: 1 to 15 digits only");
@@ -205,6 +233,7 @@ int Kit::PbLoadParameters(const std::string& account, int accountType) const {
 }
 
 std::string Kit::PbLastErrorDescription() const {
+  if (!PbDllsAllowed()) return "";
   mql4::uchar buffer[256] = {};
   im_.GetLastErrorDescription(buffer);
   buffer[255] = 0;
@@ -213,7 +242,7 @@ std::string Kit::PbLastErrorDescription() const {
 
 mql4::Handle Kit::PbMakeWindow(const std::string& title, int x, int y, int width, int height,
                                int placement) const {
-  if (!PbAllowedHere("PbMakeWindow")) return 0;
+  if (!PbDllsAllowed() || !PbAllowedHere("PbMakeWindow")) return 0;
   std::vector<mql4::uchar> bytes = PbText(title);
   const mql4::Handle host = im_.UIMakeWindow(bytes.data(), x, y, width, height, placement, 0);
   if (host != 0) openHost_ = host;
@@ -221,12 +250,14 @@ mql4::Handle Kit::PbMakeWindow(const std::string& title, int x, int y, int width
 }
 
 mql4::Handle Kit::PbAddLabel(const std::string& text, int x, int y, int height, int width) const {
+  if (!PbDllsAllowed()) return 0;
   std::vector<mql4::uchar> bytes = PbText(text);
   return im_.UIAddLabel(bytes.data(), x, y, height, width);
 }
 
 mql4::Handle Kit::PbAddTextBox(const std::string& text, int x, int y, int height, int width,
                                bool password, bool focus) const {
+  if (!PbDllsAllowed()) return 0;
   std::vector<mql4::uchar> bytes = PbText(text);
   const mql4::Handle box =
       im_.UIAddTextBox(bytes.data(), x, y, height, width, password ? 1 : 0, focus ? 1 : 0);
@@ -236,11 +267,13 @@ mql4::Handle Kit::PbAddTextBox(const std::string& text, int x, int y, int height
 
 mql4::Handle Kit::PbAddCheckbox(bool checked, const std::string& text, int x, int y,
                                 int height, int width) const {
+  if (!PbDllsAllowed()) return 0;
   std::vector<mql4::uchar> bytes = PbText(text);
   return im_.UIAddCheckbox(checked ? 1 : 0, bytes.data(), x, y, height, width);
 }
 
 mql4::Handle Kit::PbSetText(mql4::Handle handle, const std::string& text) const {
+  if (!PbDllsAllowed()) return 0;
   std::vector<mql4::uchar> bytes = PbText(text);
   const mql4::Handle result = im_.UISetText(handle, bytes.data());
   std::fill(bytes.begin(), bytes.end(), 0);  // ArrayInitialize
@@ -254,6 +287,7 @@ void Kit::PbDialogInit(PbDialog& dialog, mql4::Handle host) {
 
 mql4::Handle Kit::PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int y,
                                     int height, int width) const {
+  if (!PbDllsAllowed()) return 0;
   std::vector<mql4::uchar> bytes = PbText(text);
   const mql4::Handle handle = im_.UIAddButton(bytes.data(), x, y, height, width);
   if (handle != 0 && dialog.buttons < PB_MAX_BUTTONS) {
@@ -266,7 +300,7 @@ mql4::Handle Kit::PbDialogAddButton(PbDialog& dialog, const std::string& text, i
 }
 
 bool Kit::PbDialogSetTimer(PbDialog& dialog, mql4::Id id, int seconds) const {
-  if (im_.UIAddTimer(id, seconds) == 0) return false;
+  if (!PbDllsAllowed() || im_.UIAddTimer(id, seconds) == 0) return false;
   dialog.timer = id;
   return true;
 }
@@ -284,6 +318,7 @@ int Kit::PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg) const {
       static_cast<mql4::Id>(msg.wParam) == dialog.timer && msg.hwnd == dialog.host)
     return PB_DIALOG_TICK;
   if (msg.message == kWmKeyDown && msg.wParam == kVkReturn) {
+    if (!PbDllsAllowed()) return PB_DIALOG_NONE;
     const mql4::Handle focus = im_.GetFocus();
     if (ButtonIndex(dialog, focus) >= 0) {
       dialog.button = focus;
@@ -321,7 +356,7 @@ int Kit::PbDialogEvent(PbDialog& dialog, const mql4::PbMsg& msg) const {
 }
 
 int Kit::PbRunDialog(PbDialog& dialog, DWORD deadlineTick) const {
-  if (!PbAllowedHere("PbRunDialog")) return PB_DIALOG_STOPPED;
+  if (!PbDllsAllowed() || !PbAllowedHere("PbRunDialog")) return PB_DIALOG_STOPPED;
   mql4::PbMsg msg = {};
   while (static_cast<LONG>(GetTickCount() - deadlineTick) < 0) {  // !IsStopped()
     if (im_.IsWindow(dialog.host) == 0) return PB_DIALOG_CLOSED;
@@ -340,6 +375,7 @@ int Kit::PbRunDialog(PbDialog& dialog, DWORD deadlineTick) const {
 }
 
 void Kit::PbFinish() const {
+  if (!PbDllsAllowed()) return;
   im_.UIFinish();
   openHost_ = 0;
   mql4::PbMsg msg = {};
@@ -347,7 +383,7 @@ void Kit::PbFinish() const {
 }
 
 bool Kit::PbDialogClose() const {
-  if (openHost_ == 0) return false;
+  if (openHost_ == 0 || !PbDllsAllowed()) return false;
   const bool open = im_.IsWindow(openHost_) != 0;
   if (open) PbFinish();
   openHost_ = 0;

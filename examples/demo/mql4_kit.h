@@ -238,6 +238,10 @@ constexpr int PB_LOAD_REFUSED = -1;
 constexpr int PB_LOAD_FAILED = 0;
 constexpr int PB_LOAD_OK = 1;
 constexpr int PB_LOAD_OTHER_ACCOUNT = 2;
+constexpr int PB_LOAD_DLLS_OFF = 3;
+constexpr int PB_FAILURE_NO_CONNECTION = 1;
+constexpr int PB_FAILURE_UNREADABLE = 2;
+constexpr int PB_FAILURE_SERVER = 3;
 constexpr int PB_ACCOUNT_MAX_DIGITS = 15;
 constexpr int PB_ACCOUNT_TYPES = 8;
 constexpr char PB_GV_CLAIM[] = "parambridge.claim";
@@ -264,6 +268,7 @@ class Terminal {
   void Print(const std::string& line);
   std::vector<std::string> log() const;
   double fresh = 0;
+  bool dllsAllowed = true;  // TerminalInfoInteger(TERMINAL_DLLS_ALLOWED)
 
  private:
   mutable std::mutex mu_;
@@ -286,8 +291,10 @@ struct PbDialog {
 // terminal becomes a deadline.
 class Kit {
  public:
-  Kit(const Mql4Imports& im, Terminal& terminal, ProgramType type = ProgramType::kExpert)
-      : im_(im), terminal_(terminal), type_(type) {}
+  // `dllsAllowed`: MQLInfoInteger(MQL_DLLS_ALLOWED), the program's own tick.
+  Kit(const Mql4Imports& im, Terminal& terminal, ProgramType type = ProgramType::kExpert,
+      bool dllsAllowed = true)
+      : im_(im), terminal_(terminal), type_(type), dllsAllowed_(dllsAllowed) {}
 
   static std::vector<mql4::uchar> PbText(const std::string& text);
   void PbReadTextInto(mql4::Handle address, std::string& text) const;
@@ -295,6 +302,8 @@ class Kit {
   static void PbWipe(std::string& text);
   static bool PbAccountIsZero(const std::string& account);
   bool PbAllowedHere(const char* what) const;
+  bool PbDllsAllowed() const;
+  static int PbFailureKind(const std::string& description);
   static bool PbAccountIsValid(const std::string& account);
   static double PbClaimValue(const std::string& account, int accountType);
   static bool PbIsClaim(double value);
@@ -303,9 +312,9 @@ class Kit {
   double PbParametersAccount() const;
 
   int PbLoadParameters(const std::string& account, int accountType) const;
-  double PbFunc101() const { return im_.func101(0, 0); }
-  double PbFunc102() const { return im_.func102(0, 0, 0, 0); }
-  double PbFunc103() const { return im_.func103(0, 0, 0, 0); }
+  double PbFunc101() const { return PbDllsAllowed() ? im_.func101(0, 0) : -1.0; }
+  double PbFunc102() const { return PbDllsAllowed() ? im_.func102(0, 0, 0, 0) : -1.0; }
+  double PbFunc103() const { return PbDllsAllowed() ? im_.func103(0, 0, 0, 0) : -1.0; }
   std::string PbLastErrorDescription() const;
 
   mql4::Handle PbMakeWindow(const std::string& title, int x, int y, int width, int height,
@@ -316,11 +325,19 @@ class Kit {
   mql4::Handle PbAddCheckbox(bool checked, const std::string& text, int x, int y, int height,
                              int width) const;
   mql4::Handle PbSetText(mql4::Handle handle, const std::string& text) const;
-  std::string PbGetText(mql4::Handle handle) const { return PbReadText(im_.UIGetText(handle)); }
+  std::string PbGetText(mql4::Handle handle) const {
+    return PbDllsAllowed() ? PbReadText(im_.UIGetText(handle)) : "";
+  }
   void PbGetSecret(mql4::Handle handle, std::string& secret) const {
+    if (!PbDllsAllowed()) {
+      secret.clear();
+      return;
+    }
     PbReadTextInto(im_.UIGetText(handle), secret);
   }
-  bool PbIsChecked(mql4::Handle handle) const { return im_.UIGetChecked(handle) == 1; }
+  bool PbIsChecked(mql4::Handle handle) const {
+    return PbDllsAllowed() && im_.UIGetChecked(handle) == 1;
+  }
 
   static void PbDialogInit(PbDialog& dialog, mql4::Handle host);
   mql4::Handle PbDialogAddButton(PbDialog& dialog, const std::string& text, int x, int y,
@@ -343,5 +360,7 @@ class Kit {
   ProgramType type_;
   mutable mql4::Handle openHost_ = 0;  // the .mqh's PbOpenHost
   mutable int freedBlocks_ = 0;
+  bool dllsAllowed_;
   mutable bool told_ = false;  // the .mqh's static local in PbAllowedHere
+  mutable bool dllsTold_ = false;  // the .mqh's static local in PbDllsAllowed
 };

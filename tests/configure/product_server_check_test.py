@@ -57,6 +57,21 @@ class ProductServerCheck(unittest.TestCase):
                 self.assertEqual("Warning" in text, outcome == "warn", text)
                 self.assertIn(words, text)
 
+    def test_product_names(self):
+        # (name, version, refused?): a name is a plain file name; a version
+        # one to four numbers.
+        table = [
+            ("parambridge", "", False), ("acme", "2.3", False), ("Acme_Tools-2", "1.2.3.4", False),
+            ("acme tools", "", True), ("../acme", "", True), ("acme.dll", "", True),
+            ("", "", True), ("acme", "2.3-beta", True), ("acme", "1.2.3.4.5", True),
+        ]
+        for name, version, refused in table:
+            with self.subTest(name=name, version=version):
+                r = subprocess.run(["cmake", "-DPRODUCT_NAME=" + name, "-DPRODUCT_VERSION=" + version,
+                                    "-P", os.path.join(SOURCE, "cmake", "product-name.cmake")],
+                                   capture_output=True, text=True, stdin=subprocess.DEVNULL)
+                self.assertEqual(r.returncode != 0, refused, r.stderr)
+
     def test_loopback_trees_ignore_the_products_pins(self):
         # A product build with pins gets loopback trees of their own, whose
         # configure is given the loopback URL and no pins.
@@ -70,6 +85,13 @@ class ProductServerCheck(unittest.TestCase):
         self.assertIn("-B build/win64-loopback", configure[0])
         self.assertIn("-DPRODUCT_SERVER_BASE_URL=http://127.0.0.1/parambridge/ "
                       "-DPRODUCT_SERVER_PINS= ", configure[0] + " ")
+        # ... and of the product's name: the loopback trees are the default
+        # product whatever the vendor's name.
+        r = subprocess.run(["make", "-n", "-C", SOURCE, "loopback64", "PRODUCT_NAME=acme"],
+                           capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        configure = [l for l in r.stdout.splitlines() if l.startswith("cmake --preset")]
+        self.assertIn("-B build/win64-loopback", configure[0])
+        self.assertIn("-DPRODUCT_NAME=parambridge ", configure[0])
 
 
 if __name__ == "__main__":

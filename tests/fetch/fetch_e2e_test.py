@@ -700,6 +700,57 @@ class PinTest(LoopbackCase):
         self.assertEqual(self.server.requests(), [])
 
 
+class TwoProductsTest(LoopbackCase):
+    """Two vendors' products in one terminal: the default DLL (posting to
+    the stand-in on 127.0.0.1, class "KUI") and one built as "acme" (posting
+    to a second stand-in on 127.0.0.2, class "KUI.acme"), loaded by one
+    process. Each fetches from its own server only, each callback hears its
+    own window's timer only, and unloading either leaves the other's window,
+    timer and class working."""
+
+    https = False
+
+    def test_two_products_in_one_process(self):
+        other_work = os.path.join(self.work, "acme-server")
+        other = ServerProcess(ARGS.server, SAMPLE_PARAMS, other_work, https_port=0,
+                              host="127.0.0.2", extra=["--base-path", "/acme/"])
+        try:
+            ok = {"body": reply_body(("error", 100), ("func101", 1.5))}
+            ok_other = {"body": reply_body(("error", 100), ("func101", 2.5))}
+            # (what the row proves, the one unloaded, what the one left reports)
+            table = [
+                ("unloading the default product leaves the named one working", "first",
+                 "after second alive=1 class=1 ticks 9,9"),
+                ("unloading the named product leaves the default one working", "second",
+                 "after first alive=1 class=1 ticks 7,7"),
+            ]
+            for case, unload, after in table:
+                with self.subTest(case=case):
+                    self.server.reset()
+                    other.reset()
+                    self.server.script(ok)
+                    other.script(ok_other)
+                    env = wine_environment()
+                    out = subprocess.run([ARGS.wine_run, ARGS.two_products_probe, ARGS.dll,
+                                          ARGS.other_dll, unload],
+                                         capture_output=True, text=True, env=env, timeout=300)
+                    lines = [l.strip() for l in out.stdout.splitlines() if l.strip()]
+                    self.assertEqual(out.returncode, 0, out.stderr)
+                    self.assertEqual(lines[:4], ["load first 1 1.5", "class first own=1",
+                                                 "load second 1 2.5", "class second own=1"])
+                    # Each callback heard its own timer only (ids 7 and 9).
+                    ticks = dict(l.split(" ", 2)[1:] for l in lines if l.startswith("ticks "))
+                    self.assertEqual(set(ticks["first"].split(",")), {"7"}, lines)
+                    self.assertEqual(set(ticks["second"].split(",")), {"9"}, lines)
+                    self.assertEqual(lines[-1], after)
+                    self.assertEqual([e["target"] for e in self.server.requests()],
+                                     ["/parambridge/run/"])
+                    self.assertEqual([e["target"] for e in other.requests()], ["/acme/run/"])
+        finally:
+            status = other.stop()
+        self.assertEqual(status, 0)
+
+
 class KitTest(LoopbackCase):
     """The MQL4 kit's PbLoadParameters (the demo host's C++ copy of it)."""
 
@@ -740,6 +791,8 @@ def main():
         p.add_argument(name, required=True)
     p.add_argument("--demo-host", required=True)
     p.add_argument("--slow-store-dll", required=True)
+    p.add_argument("--other-dll", required=True)
+    p.add_argument("--two-products-probe", required=True)
     p.add_argument("--pinned-dll", required=True)
     p.add_argument("--tls-dir", required=True)
     ARGS, rest = p.parse_known_args()

@@ -50,15 +50,17 @@ class ServerProcess:
     """One product server with the control interface; stop() returns its exit status."""
 
     def __init__(self, server, params, work_dir, http_port=80, https_port=443, cert_dir=None,
-                 control=True, extra=()):
+                 control=True, extra=(), host="127.0.0.1"):
         os.makedirs(work_dir, exist_ok=True)
         self.http_port = http_port
+        self.host = host
         self.ready = os.path.join(work_dir, "server-%d.ready" % http_port)
         self.log_path = os.path.join(work_dir, "server-%d.log" % http_port)
         if os.path.exists(self.ready):
             os.unlink(self.ready)
         cmd = [sys.executable, server, "--params", params, "--http-port", str(http_port),
-               "--https-port", str(https_port), "--ready-file", self.ready, "--log", self.log_path]
+               "--https-port", str(https_port), "--ready-file", self.ready, "--log", self.log_path,
+               "--bind", host]
         if cert_dir:
             cmd += ["--cert-dir", cert_dir]
         if control:
@@ -80,7 +82,7 @@ class ServerProcess:
 
     def _call(self, method, op, payload=None):
         data = None if payload is None else json.dumps(payload).encode("utf-8")
-        req = urllib.request.Request("http://127.0.0.1:%d/_pb/%s" % (self.http_port, op),
+        req = urllib.request.Request("http://%s:%d/_pb/%s" % (self.host, self.http_port, op),
                                      data=data, method=method)
         with _opener.open(req, timeout=30) as r:
             return json.loads(r.read().decode("utf-8"))

@@ -23,6 +23,11 @@ bool Toolkit::complete() const {
          timerProc && DllMain;
 }
 
+const char* ClassName() {
+  const char* name = std::getenv("PB_CLASS");
+  return name && *name ? name : "KUI";
+}
+
 Toolkit LoadToolkit() {
   Toolkit tk;
   const char* path = std::getenv("PB_DLL");

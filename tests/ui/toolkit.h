@@ -38,6 +38,10 @@ struct Toolkit {
   bool complete() const;
 };
 
+// The window class the DLL under test registers: PB_CLASS, or "KUI" (the
+// default build's; a build named for a vendor registers "KUI.<name>").
+const char* ClassName();
+
 // Loads the DLL named by PB_DLL (or parambridge.dll) and resolves every
 // toolkit export. dll is null on failure.
 Toolkit LoadToolkit();

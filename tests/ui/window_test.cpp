@@ -35,7 +35,7 @@ TEST_F(UiTest, PlacementTable) {
     CreationSpy spy;
     HWND host = tk.MakeWindow("place", row.x, row.y, row.width, row.height, row.placement, nullptr);
     ASSERT_NE(host, nullptr);
-    const std::vector<Created> asked = spy.Of("KUI");
+    const std::vector<Created> asked = spy.Of(ClassName());
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].x, row.left);
     EXPECT_EQ(asked[0].y, row.top);
@@ -57,7 +57,7 @@ TEST_F(UiTest, PlacementTable) {
 
 TEST_F(UiTest, ClassRecord) {
   WNDCLASSA wc{};
-  ASSERT_TRUE(GetClassInfoA(tk.dll, "KUI", &wc));
+  ASSERT_TRUE(GetClassInfoA(tk.dll, ClassName(), &wc));
   EXPECT_EQ(wc.style, 0x402Bu);
   EXPECT_EQ(reinterpret_cast<void*>(wc.lpfnWndProc), tk.wndProc);
   EXPECT_EQ(wc.cbClsExtra, 0);
@@ -79,7 +79,7 @@ TEST_F(UiTest, ClassRecord) {
             reinterpret_cast<ULONG_PTR>(LoadCursorA(nullptr, IDC_ARROW)));
   char name[16] = {};
   GetClassNameA(host, name, sizeof name);
-  EXPECT_STREQ(name, "KUI");
+  EXPECT_STREQ(name, ClassName());
 }
 
 // What CreateWindowEx was asked for is visible in the CREATESTRUCT of
@@ -89,7 +89,7 @@ TEST_F(UiTest, HostWindowRecord) {
   HWND first = tk.MakeWindow("first", 0, 0, 100, 100, 0, Record);
   ASSERT_NE(first, nullptr);
   CREATESTRUCTA cs{};
-  char title[32] = {}, cls[8] = {};
+  char title[32] = {}, cls[64] = {};
   bool sawCreate = false;
   SetReaction([&](const Seen& s, int*) {
     if (s.message == WM_NCCREATE && !sawCreate) {
@@ -105,8 +105,8 @@ TEST_F(UiTest, HostWindowRecord) {
   HWND host = tk.MakeWindow("Title text", 0, 0, 300, 200, 0, nullptr);
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(sawCreate);
-  ASSERT_EQ(spy.Of("KUI").size(), 1u);
-  const Created asked = spy.Of("KUI")[0];
+  ASSERT_EQ(spy.Of(ClassName()).size(), 1u);
+  const Created asked = spy.Of(ClassName())[0];
   EXPECT_EQ(asked.text, "Title text");
   EXPECT_EQ(asked.style, LONG{WS_DLGFRAME});
   // Wine folds WS_EX_WINDOWEDGE (due to a dialog frame without a thick
@@ -119,7 +119,7 @@ TEST_F(UiTest, HostWindowRecord) {
   EXPECT_EQ(cs.style, LONG{WS_DLGFRAME});
   EXPECT_EQ(cs.dwExStyle & ~DWORD{WS_EX_WINDOWEDGE}, DWORD{WS_EX_TOPMOST});
   EXPECT_STREQ(title, "Title text");
-  EXPECT_STREQ(cls, "KUI");
+  EXPECT_STREQ(cls, ClassName());
   EXPECT_EQ(cs.hwndParent, nullptr);
   EXPECT_EQ(cs.hMenu, nullptr);
   EXPECT_EQ(cs.hInstance, tk.dll);
@@ -418,7 +418,7 @@ TEST_F(UiTest, DllMainTable) {
     SCOPED_TRACE(::testing::Message() << "reason " << row.reason << " reserved " << row.reserved);
     EXPECT_EQ(tk.DllMain(tk.dll, row.reason, row.reserved), TRUE);
     WNDCLASSA wc{};
-    EXPECT_EQ(GetClassInfoA(tk.dll, "KUI", &wc) != 0, row.registeredAfter);
+    EXPECT_EQ(GetClassInfoA(tk.dll, ClassName(), &wc) != 0, row.registeredAfter);
   }
   HWND host = MakeHost();
   ASSERT_NE(host, nullptr);
@@ -531,7 +531,7 @@ TEST_F(UiTest, ReloadAtAnotherBase) {
     ASSERT_TRUE(tk.complete());
     EXPECT_NE(static_cast<void*>(tk.dll), oldBase);
     WNDCLASSA wc{};
-    ASSERT_TRUE(GetClassInfoA(tk.dll, "KUI", &wc));
+    ASSERT_TRUE(GetClassInfoA(tk.dll, ClassName(), &wc));
     EXPECT_EQ(reinterpret_cast<void*>(wc.lpfnWndProc), tk.wndProc);
     HWND fresh = MakeHost();
     ASSERT_NE(fresh, nullptr);
@@ -563,7 +563,7 @@ TEST_F(UiTest, UnloadKeepsAForeignClass) {
   foreign.style = CS_GLOBALCLASS;
   foreign.lpfnWndProc = ForeignProc;
   foreign.hInstance = self;
-  foreign.lpszClassName = "KUI";
+  foreign.lpszClassName = ClassName();
   ASSERT_NE(RegisterClassA(&foreign), 0);
 
   tk = LoadToolkit();
@@ -571,9 +571,9 @@ TEST_F(UiTest, UnloadKeepsAForeignClass) {
   FreeLibrary(tk.dll);
   tk.dll = nullptr;
   WNDCLASSA wc{};
-  ASSERT_TRUE(GetClassInfoA(self, "KUI", &wc));
+  ASSERT_TRUE(GetClassInfoA(self, ClassName(), &wc));
   EXPECT_EQ(wc.lpfnWndProc, ForeignProc);
-  UnregisterClassA("KUI", self);
+  UnregisterClassA(ClassName(), self);
 }
 
 }  // namespace

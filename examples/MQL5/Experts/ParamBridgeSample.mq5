@@ -19,26 +19,27 @@ input int LongestRetry    = 600;  // the wait doubles after each failure up to t
 #define STATE_LOADED   1   // the DLL holds this account's parameters
 #define STATE_OTHER    2   // the DLL holds another account's parameters: never trade on them
 #define STATE_REFUSED  3   // the kit refused (see the Experts log)
+#define STATE_DLLS_OFF 4   // "Allow DLL imports" is off: the kit called nothing
+#define STATE_DENIED   5   // the server refused: trying again does not help until the vendor acts
 
 int      g_state = STATE_WAITING;
 int      g_wait = 0;          // seconds to the next try after a failure
 datetime g_nextTry = 0;       // no fetch before this time
+string   g_failure = "";      // the last failure's description ("": none yet)
 
 // The logged-in account: ACCOUNT_LOGIN is a long, 0 before the login.
 long Login() { return(AccountInfoInteger(ACCOUNT_LOGIN)); }
 
 int OnInit()
   {
-   if(!TerminalInfoInteger(TERMINAL_DLLS_ALLOWED) || !MQLInfoInteger(MQL_DLLS_ALLOWED))
-     {
-      Alert("ParamBridgeSample needs \"Allow DLL imports\".");
-      return(INIT_FAILED);
-     }
    // Also after an account change (the terminal initialises the expert
    // again, REASON_ACCOUNT): start over, the first OnTimer decides.
    g_state = STATE_WAITING;
    g_wait = 0;
    g_nextTry = 0;
+   g_failure = "";
+   // "Allow DLL imports" off: the kit calls nothing and says so
+   // (PB_LOAD_DLLS_OFF); the chart tells why this expert does not trade.
    // A one-second timer: it only looks whether a fetch is due, so OnInit
    // returns at once.
    if(!EventSetTimer(1))
@@ -62,6 +63,7 @@ void OnDeinit(const int reason)
 void OnTimer()
   {
    TryFetch();
+   ShowState();
   }
 
 void TryFetch()
@@ -81,12 +83,24 @@ void TryFetch()
                   account, PbFunc101(), PbFunc102(), PbFunc103());
       return;
      }
-   if(result == PB_LOAD_OTHER_ACCOUNT || result == PB_LOAD_REFUSED)
+   if(result != PB_LOAD_FAILED)
      {
-      // PbLoadParameters has said why (Alert or Print); trying again
-      // cannot help.
-      g_state = result == PB_LOAD_OTHER_ACCOUNT ? STATE_OTHER : STATE_REFUSED;
+      // PB_LOAD_OTHER_ACCOUNT, PB_LOAD_REFUSED, PB_LOAD_DLLS_OFF: the kit
+      // has said why (Alert or Print); trying again cannot help.
+      g_state = result == PB_LOAD_OTHER_ACCOUNT ? STATE_OTHER :
+                (result == PB_LOAD_DLLS_OFF ? STATE_DLLS_OFF : STATE_REFUSED);
       EventKillTimer();
+      return;
+     }
+   g_failure = PbLastErrorDescription();
+   if(PbFailureKind(g_failure) == PB_FAILURE_SERVER)
+     {
+      // The server's own refusal (unknown account, expired licence, ...):
+      // the same request gets the same answer until the vendor acts.
+      g_state = STATE_DENIED;
+      EventKillTimer();
+      PrintFormat("parambridge: fetch for account %s refused by the server: %s; not trying again (ask the vendor, then attach the expert again)",
+                  account, g_failure);
       return;
      }
    // A failure: try again later, waiting twice as long each time. The
@@ -97,21 +111,42 @@ void TryFetch()
    g_wait = g_wait == 0 ? first : (int)MathMin(g_wait * 2, longest);
    g_nextTry = TimeLocal() + g_wait;
    PrintFormat("parambridge: fetch for account %s failed: %s (next try in %d s)",
-               account, PbLastErrorDescription(), g_wait);
+               account, g_failure, g_wait);
+  }
+
+// Why this expert is not trading, on the chart: what happened and whether
+// waiting can help. Nothing once the parameters are loaded (OnTick shows
+// them).
+void ShowState()
+  {
+   if(g_state == STATE_LOADED)
+      return;
+   if(g_state == STATE_OTHER)
+      Comment("parambridge: the DLL holds another account's parameters; restart the terminal. Not trading.");
+   else if(g_state == STATE_DENIED)
+      Comment("parambridge: refused by the server: " + (g_failure == "" ? "(no reason given)" : g_failure) +
+              "\nNot trading. Trying again does not help: ask the vendor's support desk, then attach the expert again.");
+   else if(g_state == STATE_DLLS_OFF)
+      Comment("parambridge: DLL imports are off. Not trading.\nTick \"Allow DLL imports\" (Tools > Options > Expert Advisors, and the expert's Dependencies tab), then attach the expert again.");
+   else if(g_state == STATE_REFUSED)
+      Comment("parambridge: the kit refused to fetch; the Experts log says why. Not trading.");
+   else if(g_failure == "")
+      Comment("parambridge: waiting for parameters");
+   else if(PbFailureKind(g_failure) == PB_FAILURE_NO_CONNECTION)
+      Comment(StringFormat("parambridge: could not connect to the server; trying again in %d s. Not trading yet.\nCheck the internet connection and the firewall; if this lasts, tell the vendor's support desk.",
+                           (int)MathMax(0, g_nextTry - TimeLocal())));
+   else
+      Comment(StringFormat("parambridge: the server's reply could not be read; trying again in %d s. Not trading yet.\nIf this lasts, tell the vendor's support desk.",
+                           (int)MathMax(0, g_nextTry - TimeLocal())));
   }
 
 void OnTick()
   {
    if(MQLInfoInteger(MQL_TESTER) && g_state == STATE_WAITING)
       TryFetch();   // the tester: no OnTimer there
-   if(g_state == STATE_OTHER)
-     {
-      Comment("parambridge: the DLL holds another account's parameters; restart the terminal. Not trading.");
-      return;
-     }
    if(g_state != STATE_LOADED)
      {
-      Comment("parambridge: waiting for parameters");
+      ShowState();
       return;
      }
    // The terminal initialises the expert again after an account change,

@@ -43,11 +43,8 @@ void OnDeinit(const int reason)
 
 void OnStart()
   {
-   if(!TerminalInfoInteger(TERMINAL_DLLS_ALLOWED) || !MQLInfoInteger(MQL_DLLS_ALLOWED))
-     {
-      Alert("ParamBridgeDialog needs \"Allow DLL imports\".");
-      return;
-     }
+   // With "Allow DLL imports" off the kit calls nothing: PbMakeWindow
+   // gives 0 after the kit's own line saying where to tick it.
    // ACCOUNT_LOGIN is a long; 0 when nobody is logged in.
    long login = AccountInfoInteger(ACCOUNT_LOGIN);
    string account = login == 0 ? "" : IntegerToString(login);
