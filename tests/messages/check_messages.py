@@ -80,15 +80,21 @@ def strip_comments(text):
     return "".join(out)
 
 
+def string_end(text, i):
+    """Index of the '"' that closes the string literal opening at text[i]."""
+    i += 1
+    while text[i] != '"':
+        i += 2 if text[i] == "\\" else 1
+    return i
+
+
 def closing(text, i):
     """Index of the ')' that closes the '(' at text[i]."""
     depth, n = 0, len(text)
     while i < n:
         c = text[i]
         if c == '"':
-            i += 1
-            while text[i] != '"':
-                i += 2 if text[i] == "\\" else 1
+            i = string_end(text, i)
         elif c in "([":
             depth += 1
         elif c in ")]":
@@ -105,9 +111,7 @@ def split_top(expr, seps):
     while i < len(expr):
         c = expr[i]
         if c == '"':
-            i += 1
-            while expr[i] != '"':
-                i += 2 if expr[i] == "\\" else 1
+            i = string_end(expr, i)
         elif c in "([":
             depth += 1
         elif c in ")]":
