@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "params/form.h"
+#include "params/last_error.h"
 #include "params/pins.h"
 #include "params/reply_codec.h"
 #include "params/store.h"
@@ -35,9 +36,18 @@ const char* ModuleErrorText(std::int32_t code) {
   return code == kCodeNoConnection ? "Could not connect to server." : "Internal dll error";
 }
 
-// Written by the exchange (one at a time, on the fetch's worker thread); read
-// by any thread at any time.
+// Read by any thread at any time. Written by the exchange (SetOutcome) and
+// by a caller whose exchange cannot start (NoExchange): one atomic store.
 std::atomic<std::int32_t> g_lastErrorCode{kCodeNone};
+
+// Ends the exchange with `code`: for a server's status the reply's errorD is
+// kept first (the next exchange empties the store at its start, and a caller
+// that got 0 and asks why must hear its own exchange's reason), then the
+// code. The exchange only (on the fetch's worker thread).
+void SetOutcome(std::int32_t code) {
+  if (code > kLastModuleCode) PublishErrorDescription(GetParameterText("errorD"));
+  g_lastErrorCode = code;
+}
 
 constexpr char kEndpoint[] = PRODUCT_SERVER_BASE_URL "run/";
 
@@ -48,11 +58,13 @@ struct ProductPins {
 
 // Decoded once, at the first fetch. The build checked the text's form
 // (cmake/product-server.cmake); should it still not decode, every fetch
-// fails rather than run unpinned.
+// fails rather than run unpinned. Never freed: a static with a destructor
+// would be torn down at process exit, where a thread ended inside the heap
+// may have left its lock held.
 const ProductPins& Pins() {
-  static const ProductPins decoded = [] {
-    ProductPins p;
-    p.valid = ParsePins(PRODUCT_SERVER_PINS, p.pins);
+  static const ProductPins& decoded = *[] {
+    auto* p = new ProductPins;
+    p->valid = ParsePins(PRODUCT_SERVER_PINS, p->pins);
     return p;
   }();
   return decoded;
@@ -72,7 +84,7 @@ std::int32_t Fetch(const char* account, std::int32_t accountType) {
 
   const ProductPins& pins = Pins();
   if (!pins.valid) {
-    g_lastErrorCode = kCodeNoConnection;
+    SetOutcome(kCodeNoConnection);
     return 0;
   }
   FieldMap fields;
@@ -80,22 +92,22 @@ std::int32_t Fetch(const char* account, std::int32_t accountType) {
   fields["accountType"] = FormatAccountType(accountType);
   std::string reply = PostForm(kEndpoint, EncodeForm(fields).c_str(), pins.pins);
   if (reply.empty()) {
-    g_lastErrorCode = kCodeNoConnection;
+    SetOutcome(kCodeNoConnection);
     return 0;
   }
 
   DecodeReply(std::move(reply));
   const double status = GetParameter("error", -1.0);
   if (status == -1.0) {
-    g_lastErrorCode = kCodeNoStatus;
+    SetOutcome(kCodeNoStatus);
     return 0;
   }
   if (status == 100.0) {
-    g_lastErrorCode = kCodeSuccess;
+    SetOutcome(kCodeSuccess);
     SetLoaded();
     return 1;
   }
-  g_lastErrorCode = StatusToCode(status);
+  SetOutcome(StatusToCode(status));
   return 0;
 }
 
@@ -119,7 +131,7 @@ std::int32_t RunExchange(const char* account, std::int32_t accountType) {
   } catch (...) {
     // Only std::bad_alloc is ever thrown inside the module; running out of
     // memory anywhere in the exchange counts as a failed connection.
-    g_lastErrorCode = kCodeNoConnection;
+    SetOutcome(kCodeNoConnection);
     return 0;
   }
 }
@@ -133,10 +145,13 @@ std::int32_t LastErrorCode() { return g_lastErrorCode; }
 
 std::string LastErrorDescription() {
   const std::int32_t code = g_lastErrorCode.load();
-  if (code > kLastModuleCode) return GetParameterText("errorD");
+  if (code > kLastModuleCode) return PublishedErrorDescription();
   return ModuleErrorText(code);
 }
 
-void ResetFetchForTesting() { g_lastErrorCode = kCodeNone; }
+void ResetFetchForTesting() {
+  g_lastErrorCode = kCodeNone;
+  PublishErrorDescription({});
+}
 
 }  // namespace pb

@@ -94,6 +94,23 @@ TEST_F(Fetch, SuccessIsFinal) {
 // Each exchange starts from an empty store: an earlier reply's status,
 // description and values never answer for a later one (a captive portal's
 // page after a refusal used to report the refusal again).
+// A caller that got 0 and asks why while the next caller's exchange runs
+// (which has emptied the store) hears its own exchange's reason.
+TEST_F(Fetch, TheReasonOutlivesTheNextExchangesStart) {
+  Serve("error=205&errorD=Service paused");
+  Serve("error=100");
+  ASSERT_EQ(pb::LoadParameters("1", 0), 0);
+  std::string during;
+  std::int32_t codeDuring = 0;
+  pbtest::Transport().during = [&] {
+    codeDuring = pb::LastErrorCode();
+    during = pb::LastErrorDescription();
+  };
+  ASSERT_EQ(pb::LoadParameters("1", 0), 1);
+  EXPECT_EQ(codeDuring, 205);
+  EXPECT_EQ(during, "Service paused");
+}
+
 TEST_F(Fetch, EachExchangeIsJudgedOnItsOwnReply) {
   Serve("error=205&errorD=Service paused&func101=7");
   Serve("func101=2");
