@@ -48,3 +48,6 @@ set(PB_DLL_NAME ${PRODUCT_NAME}${PB_DLL_SUFFIX})
 set(PB_DLL_DEF ${CMAKE_BINARY_DIR}/${PB_DLL_NAME}.def)
 pb_dll_def(${PB_DLL_NAME} ${PB_DLL_DEF})
 set(PB_DLL ${CMAKE_BINARY_DIR}/${PB_DLL_NAME}.dll)
+# For the release tools (tools/dist.sh, tools/check-release): the file this
+# tree ships, read from its cache.
+set(PB_DLL_FILE ${PB_DLL_NAME}.dll CACHE INTERNAL "The DLL this tree ships")

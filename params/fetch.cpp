@@ -79,8 +79,11 @@ std::string FormatAccountType(std::int32_t accountType) {
 std::int32_t Fetch(const char* account, std::int32_t accountType) {
   // Each exchange is judged on its own reply: nothing an earlier reply left
   // (its status, its description, its values) answers for this one.
-  ClearParameters();
-  SetParameter("test", "2");
+  {
+    WriteBatch start;  // readers see the emptied store with "test" at once
+    ClearParameters();
+    SetParameter("test", "2");
+  }
 
   const ProductPins& pins = Pins();
   if (!pins.valid) {

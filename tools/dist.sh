@@ -39,8 +39,6 @@ build=${PB_DIST_BUILD:-$root/build/win32}
 [ -d "$build" ] && build=$(cd "$build" && pwd)
 build64=${PB_DIST_BUILD64:-$root/build/win64}
 [ -d "$build64" ] && build64=$(cd "$build64" && pwd)
-kit=$root/examples/MQL4
-kit5=$root/examples/MQL5
 dist=${PB_DIST_OUT:-$root/build/dist}
 
 die() { printf 'dist: FAILED: %s\n' "$*" >&2; exit 1; }
@@ -51,8 +49,11 @@ product=${product:-parambridge}
 product64=$(cache PRODUCT_NAME "$build64")
 [ "$product" = "${product64:-parambridge}" ] || die "the two build trees have different PRODUCT_NAME (build both with the same)"
 [[ $product =~ ^[A-Za-z0-9_-]+$ ]] || die "PRODUCT_NAME '$product' is not a plain file name"
-dll=$build/$product.dll
-dll64=$build64/${product}64.dll
+# The files each tree ships, as its cache names them: <name>.dll, <name>64.dll.
+dll=$build/$(cache PB_DLL_FILE "$build")
+dll64=$build64/$(cache PB_DLL_FILE "$build64")
+[ "$(basename "$dll")" = "$product.dll" ] && [ "$(basename "$dll64")" = "${product}64.dll" ] ||
+  die "$build and $build64 are not the 32-bit and 64-bit trees of $product (configure them again)"
 # The kit's text for this product: the DLL names, the header's name and the
 # claim's global variable carry the product's name.
 named() {
@@ -73,9 +74,11 @@ pins=$(cache PRODUCT_SERVER_PINS "$build")
 host=${url#*://}
 host=${host%%/*}
 case $host in
-  localhost|127.*|\[::1\]) loopback=1 ;;
+  localhost|\[::1\]) loopback=1 ;;
   *) loopback=0 ;;
 esac
+# 127.0.0.0/8 by the same rule as cmake/product-server.cmake.
+[[ $host =~ ^127\.[0-9]+\.[0-9]+\.[0-9]+$ ]] && loopback=1
 if [ "$loopback" = 1 ] && [ "${DEMO_RELEASE:-0}" != 1 ]; then
   die "the DLLs post to ${url}run/, this machine's loopback: every customer's fetch would fail with \"Could not connect to server.\". Build for your server (make dist PRODUCT_SERVER_BASE_URL=https://your.server/path/), or ask for a demo release (DEMO_RELEASE=1)"
 fi
@@ -116,11 +119,10 @@ else
 fi
 named "$root/examples/Include/parambridge.mqh" >"$stage/MQL4/Include/$product.mqh"
 named "$root/examples/Include/parambridge.mqh" >"$stage/MQL5/Include/$product.mqh"
-for f in "$kit"/Experts/*.mq4 "$kit"/Scripts/*.mq4; do
-  named "$f" >"$stage/MQL4/$(basename "$(dirname "$f")")/$(basename "$f")"
-done
-for f in "$kit5"/Experts/*.mq5 "$kit5"/Scripts/*.mq5; do
-  named "$f" >"$stage/MQL5/$(basename "$(dirname "$f")")/$(basename "$f")"
+for n in 4 5; do
+  for f in "$root/examples/MQL$n"/Experts/*.mq$n "$root/examples/MQL$n"/Scripts/*.mq$n; do
+    named "$f" >"$stage/MQL$n/$(basename "$(dirname "$f")")/$(basename "$f")"
+  done
 done
 cp "$root/README.md" "$root/CHANGELOG.md" "$stage/"
 

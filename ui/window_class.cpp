@@ -7,7 +7,6 @@
 namespace pb::ui {
 namespace {
 
-constexpr const char* kClassName = kWindowClass;
 constexpr UINT kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC | CS_GLOBALCLASS;
 
 bool Register() noexcept {
@@ -17,7 +16,7 @@ bool Register() noexcept {
   wc.hInstance = g_state.instance;
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
+  wc.lpszClassName = kWindowClass;
   return RegisterClassA(&wc) != 0;
 }
 
@@ -37,9 +36,9 @@ bool InNoLoadedModule(WNDPROC proc) {
 // instance) and registered afresh. Another module's "KUI" is left alone.
 bool TakeOverStaleClass() noexcept {
   WNDCLASSA wc = {};
-  if (!GetClassInfoA(g_state.instance, kClassName, &wc)) return false;
+  if (!GetClassInfoA(g_state.instance, kWindowClass, &wc)) return false;
   if (wc.lpfnWndProc != DefWindowProcA && !InNoLoadedModule(wc.lpfnWndProc)) return false;
-  return UnregisterClassA(kClassName, g_state.instance) && Register();
+  return UnregisterClassA(kWindowClass, g_state.instance) && Register();
 }
 
 // A top-level window of this process served by this copy's DllWndProc (a
@@ -107,7 +106,7 @@ void UnregisterWindowClass() noexcept {
   // RegisterClassA then failed) could take its class away. Only the class
   // this load made is removed.
   if (!g_state.classRegistered) return;
-  if (UnregisterClassA(kClassName, g_state.instance)) g_state.classRegistered = false;
+  if (UnregisterClassA(kWindowClass, g_state.instance)) g_state.classRegistered = false;
 }
 
 }  // namespace pb::ui

@@ -88,38 +88,35 @@ def string_end(text, i):
     return i
 
 
-def closing(text, i):
-    """Index of the ')' that closes the '(' at text[i]."""
-    depth, n = 0, len(text)
-    while i < n:
+def outside_strings(text, i=0):
+    """(index, character, bracket depth after it) of each character from
+    text[i] on that is not inside a string literal."""
+    depth = 0
+    while i < len(text):
         c = text[i]
         if c == '"':
             i = string_end(text, i)
-        elif c in "([":
-            depth += 1
-        elif c in ")]":
-            depth -= 1
-            if depth == 0:
-                return i
+        else:
+            depth += (c in "([") - (c in ")]")
+            yield i, c, depth
         i += 1
+
+
+def closing(text, i):
+    """Index of the ')' that closes the '(' at text[i]."""
+    for j, c, depth in outside_strings(text, i):
+        if depth == 0 and c in ")]":
+            return j
     raise ValueError("unbalanced parentheses")
 
 
 def split_top(expr, seps):
     """Splits at top-level separators outside strings and brackets."""
-    parts, depth, start, i = [], 0, 0, 0
-    while i < len(expr):
-        c = expr[i]
-        if c == '"':
-            i = string_end(expr, i)
-        elif c in "([":
-            depth += 1
-        elif c in ")]":
-            depth -= 1
-        elif depth == 0 and c in seps:
+    parts, start = [], 0
+    for i, c, depth in outside_strings(expr):
+        if depth == 0 and c in seps:
             parts.append(expr[start:i])
             start = i + 1
-        i += 1
     parts.append(expr[start:])
     return [p.strip() for p in parts]
 
