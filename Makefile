@@ -2,7 +2,8 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 # The DLLs post to PRODUCT_SERVER_BASE_URL. The Windows tests, the demo and
-# the fetch benchmark post to the stand-in server on loopback, so they use
+# the fetch benchmark post to the product server (parambridge-server, or the
+# tests' stand-in where they inject faults) on loopback, so they use
 # DLLs built for LOOPBACK_URL whatever the product's address is: the ones in
 # build/win32 and build/win64 when the two agree (the default), else build
 # trees of their own.
@@ -43,8 +44,8 @@ ifneq ($(origin ARCH),command line)
 ARCH = $(if $(shell tools/guest/runs-i386 --quiet && echo yes),32 64,64)
 endif
 
-.PHONY: all deps dll dll64 native tsan win32 win64 loopback loopback64 test test-native \
-        test-win32 run-win32 test-win64 test-release bench fuzz demo dist pin clean
+.PHONY: all deps dll dll64 native tsan server server-deb win32 win64 loopback loopback64 test \
+        test-native test-win32 run-win32 test-win64 test-release bench fuzz demo dist pin clean
 
 all: dll
 
@@ -73,21 +74,39 @@ win64: deps
 	cmake --preset win64 $(PRODUCT_ARGS) >/dev/null
 	cmake --build --preset win64 -j $(JOBS)
 
+# The product server, optimised and without sanitizers: the binary that
+# make server-deb packages, and that the Windows tests and the demo run on
+# loopback (in the emulated guest too, which shares this folder at the same
+# path and has its runtime libraries).
+SERVER_DIR := build/server
+SERVER_BIN := $(abspath $(SERVER_DIR)/server/parambridge-server)
+
+server: deps
+	cmake --preset server >/dev/null
+	cmake --build --preset server -j $(JOBS)
+	@echo "built $(SERVER_DIR)/server/parambridge-server"
+
+# The Debian package (CPack): the binary, the systemd unit, the system user
+# and its state folder (cmake/server-package.cmake). Built, not installed.
+server-deb: server
+	cd $(SERVER_DIR) && cpack -G DEB --config CPackConfig.cmake >/dev/null
+	@ls $(SERVER_DIR)/deb/*.deb
+
 # The DLLs, the Windows tests and the demo hosts built for LOOPBACK_URL.
 # $(1): the preset, $(2): the build tree, $(3): the product's DLL, on which
 # such a tree also runs the checks that need no server when the two differ.
 define loopback_tree
 	$(if $(SEPARATE_LOOPBACK),@echo "== the tests and the demo use a DLL built for $(LOOPBACK_URL) in $(2)")
 	cmake --preset $(1) -B $(2) -DPRODUCT_SERVER_BASE_URL=$(LOOPBACK_URL) -DPRODUCT_SERVER_PINS= \
-	  -DPRODUCT_NAME=parambridge -DPRODUCT_VERSION= \
+	  -DPRODUCT_NAME=parambridge -DPRODUCT_VERSION= -DPB_PRODUCT_SERVER_BIN=$(SERVER_BIN) \
 	  $(if $(SEPARATE_LOOPBACK),-DPB_SHIPPED_DLL=$(abspath $(3)) -DPB_SHIPPED_PRODUCT='$(PRODUCT_NAME) $(PRODUCT_VERSION)') >/dev/null
 	cmake --build $(2) -j $(JOBS)
 endef
 
-loopback: deps
+loopback: deps server
 	$(call loopback_tree,win32,$(LOOPBACK_DIR),$(WIN32_DIR)/$(PRODUCT_NAME).dll)
 
-loopback64: deps
+loopback64: deps server
 	$(call loopback_tree,win64,$(LOOPBACK64_DIR),$(WIN64_DIR)/$(PRODUCT_NAME)64.dll)
 
 tsan: deps
@@ -104,7 +123,7 @@ test-native: native tsan
 # tested. Built here; run where 32-bit x86 code runs: under Wine on this host,
 # or, on a host that runs 64-bit code only (or with PB_GUEST=1), in an
 # emulated x86-64 guest (tools/guest/), which has Wine but no compilers.
-test-win32: loopback $(if $(SEPARATE_LOOPBACK),dll)
+test-win32: server loopback $(if $(SEPARATE_LOOPBACK),dll)
 	@tools/guest/on-i386 "the 32-bit suite" \
 	  $(MAKE) --no-print-directory run-win32 LOOPBACK_DIR=$(LOOPBACK_DIR) JOBS=$(JOBS)
 
@@ -116,7 +135,7 @@ run-win32:
 # parambridge64.dll's suite under 64-bit Wine, in a prefix of its own on the
 # same display: run after the 32-bit suite, never beside it, as both show
 # windows on that display and post to port 80.
-test-win64: loopback64 $(if $(SEPARATE_LOOPBACK),dll64)
+test-win64: server loopback64 $(if $(SEPARATE_LOOPBACK),dll64)
 	tools/wine64-run cmd /c exit 0 </dev/null >/dev/null 2>&1
 	ctest --test-dir $(LOOPBACK64_DIR) --output-on-failure -j $(JOBS)
 
@@ -153,7 +172,7 @@ fuzz: deps
 
 # The 32-bit demo runs where 32-bit x86 code runs (here, or in the guest);
 # the 64-bit one runs under 64-bit Wine on every x86-64 host.
-demo: deps
+demo: deps server
 	@for a in $(ARCH); do \
 	  case $$a in 32) dir=$(LOOPBACK_DIR); where="tools/guest/on-i386";; \
 	    64) dir=$(LOOPBACK64_DIR); where=""; \

@@ -1,6 +1,13 @@
-# The portable core on the host: unit tests, benchmarks, fuzz targets; and
-# the stand-in server's tests, which need no Wine.
-if(PB_FUZZ)
+# The host's own builds: the portable core's unit tests, benchmarks and fuzz
+# targets; the product server (its tests here, with the sanitizers of the
+# preset); the stand-in server's tests, which need no Wine. The `server`
+# preset (PB_SERVER) builds the product server alone, optimised and without
+# sanitizers, and its Debian package.
+if(PB_SERVER)
+  find_package(GTest REQUIRED)
+  add_subdirectory(server)
+  include(cmake/server-package.cmake)
+elseif(PB_FUZZ)
   add_subdirectory(fuzz)
 elseif(PB_BENCH)
   add_subdirectory(bench)
@@ -8,6 +15,7 @@ else()
   find_package(GTest REQUIRED)
   add_subdirectory(tests/native)
   add_subdirectory(server)
+  add_subdirectory(tests/standin)
   add_subdirectory(tests/guest)
   add_subdirectory(tests/messages)
   add_subdirectory(tests/deps)

@@ -570,7 +570,7 @@ class State:
 # Start-up
 
 def default_cert_dir():
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     candidate = os.path.join(root, "build", "certs")
     try:
         os.makedirs(candidate, exist_ok=True)

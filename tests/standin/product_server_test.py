@@ -5,7 +5,8 @@ port lock).
 
 usage: product_server_test.py [--server S] [--sample PARAMS.json] [unittest args]
 
-Both default to the files beside this one.
+They default to the stand-in beside this one and the sample parameter file
+server/params.json.
 """
 
 import argparse
@@ -362,7 +363,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     p = argparse.ArgumentParser()
     p.add_argument("--server", default=os.path.join(here, "product_server.py"))
-    p.add_argument("--sample", default=os.path.join(here, "params.json"))
+    p.add_argument("--sample", default=os.path.join(here, "..", "..", "server", "params.json"))
     ARGS, rest = p.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
