@@ -147,7 +147,7 @@ def main():
     seconds = {name: [] for name, _ in contenders}
     work = tempfile.mkdtemp(prefix="fetch-roundtrip-")
     with PortLock():
-        server = ServerProcess(os.path.join(ROOT, "server", "product_server.py"),
+        server = ServerProcess(os.path.join(ROOT, "tests", "standin", "product_server.py"),
                                os.path.join(ROOT, "server", "params.json"),
                                work, https_port=443, cert_dir=tls, control=False)
         try:

@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libfast-float-dev
+  libboost-dev libssl-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev sqlite3 dpkg-dev
 )
 # A host that cannot run 32-bit x86 code (or PB_GUEST=1) runs the 32-bit
 # suite and the demo in an emulated guest; only such a host needs these.

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The fetch end to end under Wine: parambridge.dll and pb::PostForm over
-Wine's WinHTTP against server/product_server.py on 127.0.0.1:80 and :443.
+Wine's WinHTTP against the stand-in (tests/standin/product_server.py) on
+127.0.0.1:80 and :443.
 
 Every DLL scenario runs in a fresh probe process, so each starts from a
 freshly loaded module (loaded flag clear, last error code 0, empty store).

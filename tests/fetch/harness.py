@@ -1,4 +1,5 @@
-"""Runs server/product_server.py for the fetch tests and the benchmark.
+"""Runs the stand-in (tests/standin/product_server.py) for the fetch tests and
+the benchmark.
 
 PortLock takes /tmp/parambridge-ports.lock, which everything that binds the
 loopback ports 80/443 shares. Its descriptor is not inherited (Python's
