@@ -1,9 +1,10 @@
-# A loopback tree (its DLL posts to the stand-in over http) also builds
-# pinned/<DLL>: the same DLL for https://127.0.0.1/parambridge/, pinned to
-# the tree's own key and its backup (tools/loopback-keys.sh, made here at the
+# A loopback tree (its DLL posts to the product server on loopback over
+# http) also builds pinned/<DLL>: the same DLL for
+# https://127.0.0.1/parambridge/, pinned to the tree's own RSA key, its
+# backup and an ECDSA P-256 key (tools/loopback-keys.sh, made here at the
 # first configure and kept in tls/). The pinned tests and the demo use it;
-# the stand-in serves tls/server.crt. Nothing of the product's address or
-# pins enters here.
+# the servers serve tls/server.crt (or tls/ecdsa.crt). Nothing of the
+# product's address or pins enters here.
 include(${PROJECT_SOURCE_DIR}/tests/loopback.cmake)
 if(NOT PB_LOOPBACK_TREE)
   return()
