@@ -752,25 +752,6 @@ class TwoProductsTest(LoopbackCase):
         self.assertEqual(status, 0)
 
 
-class KitTest(LoopbackCase):
-    """The MQL4 kit's PbLoadParameters (the demo host's C++ copy of it)."""
-
-    https = False
-
-    def test_account_guard(self):
-        # The host runs its table of calls (see KitFetch in demo_host.cpp);
-        # here: what reached the server. Only real fetches post: the refused
-        # account, the repeat and both "another account" rows send nothing.
-        rc, lines, err = run_wine(ARGS.demo_host, ["--kit-fetch", "--dll", ARGS.dll,
-                                                   "--account", "12345",
-                                                   "--unknown-account", "99999"])
-        self.assertEqual((rc, lines[-1:]), (0, ["kit-fetch: all rows as expected"]),
-                         "\n".join(lines) + err[-2000:])
-        self.assertEqual([s["body"] for s in self.server.requests()],
-                         [b"account=12345&accountType=0", b"account=99999&accountType=0",
-                          b"account=12345&accountType=0"])
-
-
 class NoServerTest(unittest.TestCase):
     """Nothing listens on 127.0.0.1:80 (the port lock is held)."""
 
@@ -790,7 +771,6 @@ def main():
     p = argparse.ArgumentParser()
     for name in ("--server", "--wine-run", "--dll", "--dll-probe", "--post-probe", "--work-dir"):
         p.add_argument(name, required=True)
-    p.add_argument("--demo-host", required=True)
     p.add_argument("--slow-store-dll", required=True)
     p.add_argument("--other-dll", required=True)
     p.add_argument("--two-products-probe", required=True)

@@ -1,5 +1,6 @@
 """Runs the stand-in (tests/standin/product_server.py) for the fetch tests and
-the benchmark.
+the benchmark, and the product server itself (parambridge-server) on a
+database of its own, seeded through its command line (ProductServer).
 
 PortLock takes /tmp/parambridge-ports.lock, which everything that binds the
 loopback ports 80/443 shares. Its descriptor is not inherited (Python's
@@ -11,7 +12,9 @@ import base64
 import fcntl
 import json
 import os
+import shutil
 import signal
+import ssl
 import subprocess
 import sys
 import time
@@ -113,6 +116,125 @@ class ServerProcess:
                 self.proc.wait()
         self.stderr.close()
         return self.proc.returncode
+
+
+class ServerCommandFailed(AssertionError):
+    pass
+
+
+class ProductServer:
+    """parambridge-server on a fresh SQLite database in `work_dir`: init and
+    product add at once; the caller seeds it with cli() (set put, license
+    add ...), also while it serves. serve() starts it on `host` (http on
+    `http_port`, https on `https_port` with `cert` and `key`, 0: off) and
+    returns once its ready file exists; the rate limit and the metrics
+    listener are off, so that tests of the fetch are never limited and never
+    share a port. stop() sends SIGTERM and returns the exit status."""
+
+    def __init__(self, binary, work_dir, product="parambridge", base_path="/parambridge/"):
+        if not binary or not os.path.isfile(binary):
+            raise RuntimeError("parambridge-server is not built at %r (run: make server)" % binary)
+        os.makedirs(work_dir, exist_ok=True)
+        self.binary = binary
+        self.work_dir = work_dir
+        self.product = product
+        self.db = os.path.join(work_dir, "server.db")
+        for suffix in ("", "-wal", "-shm"):
+            if os.path.exists(self.db + suffix):
+                os.unlink(self.db + suffix)
+        self.proc = None
+        self.stderr = None
+        self.cli("init")
+        self.cli("product", "add", product, "--base-path", base_path)
+
+    def run(self, *args):
+        """(exit status, stdout, stderr) of one command on the database."""
+        r = subprocess.run([self.binary, "--db", self.db] + [str(a) for a in args],
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        return r.returncode, r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
+
+    def cli(self, *args):
+        """stdout of a command that must succeed."""
+        rc, out, err = self.run(*args)
+        if rc != 0:
+            raise ServerCommandFailed("parambridge-server %s exited %d: %s%s"
+                                      % (" ".join(map(str, args)), rc, out, err))
+        return out
+
+    def serve(self, host="127.0.0.1", http_port=80, https_port=443, cert=None, key=None,
+              extra=()):
+        self.ready = os.path.join(self.work_dir, "server.ready")
+        if os.path.exists(self.ready):
+            os.unlink(self.ready)
+        cmd = [self.binary, "--db", self.db, "serve", "--listen", host,
+               "--http-port", str(http_port), "--https-port", str(https_port if cert else 0),
+               "--ready-file", self.ready, "--rate-limit", "0", "--metrics-listen", ""]
+        if cert:
+            cmd += ["--cert", cert, "--key", key]
+        cmd += list(extra)
+        self.cert, self.key = cert, key
+        self.stderr = open(os.path.join(self.work_dir, "server.stderr"), "w+")
+        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=self.stderr,
+                                     stderr=self.stderr)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(self.ready):
+            if self.proc.poll() is not None:
+                self.stderr.seek(0)
+                raise RuntimeError("parambridge-server exited with %d: %s"
+                                   % (self.proc.returncode, self.stderr.read()))
+            if time.monotonic() > deadline:
+                self.proc.kill()
+                self.proc.wait()
+                raise RuntimeError("parambridge-server did not get ready")
+            time.sleep(0.05)
+        return self
+
+    def reload_certificate(self, cert, key, host="127.0.0.1", port=443):
+        """Copies `cert` and `key` over the files it serves, sends SIGHUP and
+        returns once a new connection is presented the new certificate."""
+        for src, dst in ((cert, self.cert), (key, self.key)):
+            if os.path.abspath(src) != os.path.abspath(dst):
+                shutil.copyfile(src, dst)
+        with open(cert) as f:
+            wanted = ssl.PEM_cert_to_DER_cert(f.read())
+        self.proc.send_signal(signal.SIGHUP)
+        deadline = time.monotonic() + 20
+        while True:
+            presented = ssl.PEM_cert_to_DER_cert(ssl.get_server_certificate((host, port)))
+            if presented == wanted:
+                return
+            if self.proc.poll() is not None:
+                raise RuntimeError("parambridge-server exited on SIGHUP with %d"
+                                   % self.proc.returncode)
+            if time.monotonic() > deadline:
+                raise RuntimeError("parambridge-server still presents the old certificate "
+                                   "20 s after SIGHUP")
+            time.sleep(0.1)
+
+    def fetch_log(self, account, count, timeout=20):
+        """The fetch log's rows for `account` (oldest first), once it holds at
+        least `count` of them: the log is written in batches, off the reply's
+        path."""
+        deadline = time.monotonic() + timeout
+        while True:
+            rows = json.loads(self.cli("log", self.product, "--account", account, "--json"))
+            if len(rows) >= count or time.monotonic() > deadline:
+                return rows
+            time.sleep(0.1)
+
+    def stop(self):
+        if self.proc is None:
+            return 0
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.stderr.close()
+        rc, self.proc = self.proc.returncode, None
+        return rc
 
 
 def reply_body(*pairs):
