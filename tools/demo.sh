@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# make demo: the stand-in product server on loopback, and the demo host (an
-# expert advisor's part, played by a Windows console program) under Wine:
-# a fetch, a sample dialog with its screenshot, a failed fetch.
+# make demo: the product server (parambridge-server) on loopback, on a
+# database seeded here, and the demo host (an expert advisor's part, played
+# by a Windows console program) under Wine: a fetch, a sample dialog with
+# its screenshot, a failed fetch, and the refusals of an expired and a
+# revoked license.
 # PB_DEMO_ARCH=32 (default) shows parambridge.dll as `make win32` built it
 # in build/win32 and writes build/demo/; PB_DEMO_ARCH=64 shows
 # parambridge64.dll from build/win64 under 64-bit Wine and writes
@@ -20,8 +22,13 @@ build=${PB_DEMO_BUILD:-$root/build/win$arch}
 [ -d "$build" ] && build=$(cd "$build" && pwd)
 dll=$build/$dll_name
 host=$build/examples/demo/pb_demo_host.exe
-server=$root/server/product_server.py
+server=${PB_SERVER_BIN:-$root/build/server/server/parambridge-server}
 params=$root/server/params.json
+db=$out/server.db
+product=parambridge
+# The seed's refused licenses: one expired yesterday, one revoked.
+expired_account=22222
+revoked_account=33333
 lock=/tmp/parambridge-ports.lock
 seconds=${PB_DEMO_SECONDS:-8}
 
@@ -31,8 +38,8 @@ die() { printf 'demo: FAILED: %s\n' "$*" >&2; exit 1; }
 
 [ -f "$dll" ] || die "$dll is not built (run: make win$arch)"
 [ -f "$host" ] || die "$host is not built (run: make win$arch)"
-[ -f "$server" ] || die "the stand-in server $server is missing"
-[ -f "$params" ] || die "the parameter file $params is missing"
+[ -x "$server" ] || die "the product server $server is not built (run: make server)"
+[ -f "$params" ] || die "the sample parameter file $params is missing"
 
 # The address the DLL posts to is fixed when it is built; the demo's server
 # can only stand in for a loopback one.
@@ -52,6 +59,33 @@ mkdir -p "$out"
 rm -f "$out/dialog.png" "$out/server.ready" "$out/demo.log"
 : >"$out/server.log"
 : >"$out/demo.log"
+
+# pbs ARGS...: one command of the server on the demo's database; its
+# output on stdout, and the demo ends with its message when it fails.
+pbs() {
+  local err
+  err=$("$server" --db "$db" "$@" 2>&1 >"$out/pbs.out") ||
+    die "parambridge-server --db ${db#"$root"/} $* failed: $err"
+  cat "$out/pbs.out"
+}
+
+# The seed: the sample account 12345 with server/params.json's values (the
+# stand-in's parameter format, imported), a license that expired yesterday
+# and a revoked one. The database is made afresh on every run.
+seed_database() {
+  local yesterday
+  yesterday=$(date -u -d yesterday +%F)
+  rm -f "$db" "$db-wal" "$db-shm"
+  pbs init >/dev/null
+  pbs product add "$product" --base-path "$base_path" >/dev/null
+  pbs import "$product" "$params" >/dev/null
+  pbs set put "$product" refused-demo func101=1 >/dev/null
+  pbs license add "$product" demo-expired --set refused-demo --accounts "$expired_account" \
+    --expires "$yesterday" --note "the demo's expired license" >/dev/null
+  pbs license add "$product" demo-revoked --set refused-demo --accounts "$revoked_account" \
+    --note "the demo's revoked license" >/dev/null
+  pbs license revoke "$product" demo-revoked >/dev/null
+}
 
 server_pid=""
 host_pid=""
@@ -85,24 +119,32 @@ if ! flock -n 9; then
   flock -w 120 9 || die "the loopback ports stayed busy for 2 minutes ($lock)"
 fi
 
-# start_server LOG CERT_DIR: the stand-in on $address, http on 80 and,
-# with a CERT_DIR, https on 443 with the certificate there (made by the
-# server when missing).
+# start_server LOG [CERT KEY]: the product server on the demo's database,
+# at $address: http on 80 and, with a certificate and key, https on 443.
+# Its own lines (the key's pin among them) go to LOG; the fetches to its
+# fetch log (parambridge-server --db build/demo*/server.db log parambridge).
+# The rate limit is off: the demo host fetches often from one address.
 start_server() {
-  local log=$1 cert_dir=${2:-} https=$https_port
-  [ -n "$cert_dir" ] && https=443
+  local log=$1 cert=${2:-} key=${3:-} https=0
+  if [ -n "$cert" ]; then
+    https=443
+  elif [ "$scheme" = https ]; then
+    # A tree built for https on loopback without pins: any certificate does.
+    cert=$out/certs/server.crt key=$out/certs/server.key https=443
+    make_certificate "$out/certs"
+  fi
   rm -f "$out/server.ready"
   : >"$log"
-  python3 "$server" --params "$params" --bind "$address" --http-port 80 --https-port "$https" \
-    ${cert_dir:+--cert-dir "$cert_dir"} --base-path "$base_path" --ready-file "$out/server.ready" \
-    --log "$log" </dev/null 2>"$out/server.err" &
+  "$server" --db "$db" serve --listen "$address" --http-port 80 --https-port "$https" \
+    ${cert:+--cert "$cert" --key "$key"} --ready-file "$out/server.ready" \
+    --rate-limit 0 --metrics-listen "" </dev/null >"$log" 2>&1 &
   server_pid=$!
   for _ in $(seq 100); do
-    [ -s "$out/server.ready" ] && return 0
+    [ -e "$out/server.ready" ] && return 0
     if ! kill -0 "$server_pid" 2>/dev/null; then
       wait "$server_pid" && rc=0 || rc=$?
       server_pid=""
-      msg=$(tail -n 3 "$out/server.err")
+      msg=$(tail -n 3 "$log")
       if [ "$rc" = 2 ]; then
         die "the server could not start (are ports 80 and 443 free? sudo ss -ltnp 'sport = :80 or sport = :443'): $msg"
       fi
@@ -110,7 +152,30 @@ start_server() {
     fi
     sleep 0.1
   done
-  die "the server did not come up within 10 s (see $out/server.err)"
+  die "the server did not come up within 10 s (see $log)"
+}
+
+# make_certificate DIR: a self-signed certificate for 127.0.0.1 with a new
+# key, in DIR/server.crt and DIR/server.key, made once.
+make_certificate() {
+  [ -f "$1/server.crt" ] && [ -f "$1/server.key" ] && return 0
+  mkdir -p "$1"
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 30 -subj /CN=127.0.0.1 \
+    -addext subjectAltName=IP:127.0.0.1 -keyout "$1/server.key" -out "$1/server.crt" \
+    2>/dev/null || die "openssl could not make a certificate in $1"
+}
+
+# fetch_once DLL ACCOUNT: "RESULT CODE func101=... description=..." of one
+# fetch by a fresh demo host (DLL relative to the build tree).
+fetch_once() {
+  (cd "$build" && timeout 60 "$wine_run" "$host" --fetch-once --dll "$1" --account "$2") \
+    2>>"$out/demo.err" </dev/null | tr -d '\r' | sed -n 's/^fetch-once //p'
+}
+
+# fetch_rows ACCOUNT: how many fetches of ACCOUNT the server's fetch log holds.
+fetch_rows() {
+  pbs log "$product" --account "$1" --json |
+    python3 -c 'import json, sys; print(len(json.load(sys.stdin)))'
 }
 
 stop_server() {
@@ -119,7 +184,9 @@ stop_server() {
   server_pid=""
 }
 
-say "starting the stand-in server: $scheme://$address${base_path}run/ with $(basename "$params")"
+say "seeding the product server's database ${db#"$root"/}: account 12345 from $(basename "$params"), an expired and a revoked license"
+seed_database
+say "starting parambridge-server: $scheme://$address${base_path}run/"
 start_server "$out/server.log"
 
 say "running the demo host under Wine"
@@ -162,38 +229,48 @@ n=$(wc -l <"$out/demo.log")
 [ "$n" -gt "$shown" ] && { sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v -e '^dialog-ready' -e '^demo-summary' || true; }
 echo
 
+# The seed's refused licenses, each on a fresh module: the server's status
+# and its text, as a customer's terminal would show them.
+refusals=""
+for pair in "expired:$expired_account" "revoked:$revoked_account"; do
+  kind=${pair%%:*}
+  read -r result code rest <<<"$(fetch_once "$dll_name" "${pair#*:}")"
+  text=${rest#*description=}
+  say "the $kind license's account ${pair#*:}: result ${result:-?}, code ${code:-?} \"$text\""
+  [ "${result:-}" = 0 ] || die "the $kind license's account was served"
+  refusals="$refusals; $kind license -> code $code \"$text\""
+done
+
 stop_server
-requests=$(grep -c 'POST' "$out/server.log" 2>/dev/null || true)
-say "server stopped (${requests:-0} requests, log in ${out#"$root"/}/server.log)"
+requests=$(pbs log "$product" --json | python3 -c 'import json, sys; print(len(json.load(sys.stdin)))')
+say "server stopped (${requests:-0} fetches in its fetch log: parambridge-server --db ${db#"$root"/} log $product)"
 
 # The secure path: the tree's pinned DLL (https://127.0.0.1/parambridge/,
-# pinned to the key that the stand-in serves, tls/server.key) fetches; then
-# a server holding another key answers at the same address, as after a
-# hijacked DNS answer, and the DLL refuses it before sending the account.
+# pinned to the tree's keys) fetches from the server holding the tree's key,
+# tls/server.key; then a server holding another key answers at the same
+# address, as after a hijacked DNS answer, and the DLL refuses it before
+# sending the account: the server's fetch log gains no row for it.
 secure=""
 pinned=$build/pinned/$dll_name
 if [ -f "$pinned" ] && [ -f "$build/tls/server.crt" ]; then
-  fetch_once() {
-    (cd "$build" && timeout 60 "$wine_run" "$host" --fetch-once --dll "pinned/$dll_name" \
-      --account 12345) 2>>"$out/demo.err" </dev/null | tr -d '\r' | sed -n 's/^fetch-once //p'
-  }
   echo
   say "the pinned DLL ($(realpath --relative-to="$root" "$pinned")) against https://127.0.0.1 holding the pinned key"
-  start_server "$out/server-https.log" "$build/tls"
-  read -r result code values <<<"$(fetch_once)"
+  start_server "$out/server-https.log" "$build/tls/server.crt" "$build/tls/server.key"
+  read -r result code values <<<"$(fetch_once "pinned/$dll_name" 12345)"
   stop_server
   say "  result ${result:-?}, code ${code:-?}: ${values:-}"
   [ "${result:-}" = 1 ] || die "the pinned DLL did not fetch from the server holding its key"
   say "a server holding another key at the same address"
   rm -rf "$out/impostor"
-  start_server "$out/server-impostor.log" "$out/impostor"
-  read -r result2 code2 _ <<<"$(fetch_once)"
+  make_certificate "$out/impostor"
+  rows_before=$(fetch_rows 12345)
+  start_server "$out/server-impostor.log" "$out/impostor/server.crt" "$out/impostor/server.key"
+  read -r result2 code2 _ <<<"$(fetch_once "pinned/$dll_name" 12345)"
+  # Stopped, the server has written its whole fetch log.
   stop_server
-  # The server logs what it received: the request headers, sent before the
-  # check, and a body cut short at 0 bytes.
-  body_seen=$(sed -n 's/.*"POST [^"]*" [0-9]* body="\([^"]*\)".*/\1/p' "$out/server-impostor.log" | tr -d '\n')
-  say "  result ${result2:-?}, code ${code2:-?}; that server got: $(grep -o 'request body cut short[^;]*' "$out/server-impostor.log" || echo 'no request')"
-  [ "${result2:-}" = 0 ] && [ "${code2:-}" = 3 ] && [ -z "$body_seen" ] ||
+  rows_after=$(fetch_rows 12345)
+  say "  result ${result2:-?}, code ${code2:-?}; that server's fetch log: $((rows_after - rows_before)) fetches of account 12345"
+  [ "${result2:-}" = 0 ] && [ "${code2:-}" = 3 ] && [ "$rows_after" = "$rows_before" ] ||
     die "the pinned DLL did not refuse a server holding another key"
   secure="; https, pinned key -> result 1, another key -> code 3, account not sent"
 fi
@@ -216,4 +293,4 @@ esac
 summary=$(sed -n 's/^demo-summary //p' "$out/demo.log" | head -n 1)
 [ -n "$summary" ] || die "the demo host printed no summary"
 elapsed=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
-printf 'make demo: OK in %ss: %s%s; screenshot %s\n' "$elapsed" "$dll_name: $summary" "$secure" "${out#"$root"/}/dialog.png"
+printf 'make demo: OK in %ss: %s%s%s; screenshot %s\n' "$elapsed" "$dll_name: $summary" "$refusals" "$secure" "${out#"$root"/}/dialog.png"
