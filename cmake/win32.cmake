@@ -117,8 +117,8 @@ add_custom_target(parambridge_signed ALL DEPENDS ${PB_SIGNED_DLL})
 set(PB_SHIPPED_DLL "" CACHE FILEPATH
     "The product's DLL, built for another server, on which this tree runs the checks that need no server")
 
-# A tree built for the stand-in on loopback also builds a pinned https DLL
-# for the tests and the demo, keyed on the tree's own key.
+# A tree built for the servers on loopback also builds a pinned https DLL
+# for the tests and the demo, keyed on the tree's own keys.
 include(${PROJECT_SOURCE_DIR}/cmake/loopback-tls.cmake)
 
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

@@ -1,5 +1,6 @@
-# The address of the stand-in server on loopback, which the tests that make
-# the DLL post expect it to be built for. A tree is a loopback tree when its
+# The address of the servers the tests run on loopback (parambridge-server,
+# or the tests' stand-in), which the tests that make the DLL post expect it
+# to be built for. A tree is a loopback tree when its
 # DLL posts there over http without pins; PB_LOOPBACK_BUILD is then true.
 # Otherwise such a test would send its requests to the product's server, so
 # it is not registered and `<name>` fails instead, saying why (`make test`
