@@ -210,7 +210,7 @@ class ServerLicenseTest(ServerCase):
                 # another account only.
                 holder = account if before == 100 else str(40000 + n)
                 self.server.cli("license", "add", PRODUCT, license_id, "--set", set_name,
-                                "--accounts", holder)
+                                "--accounts", holder, "--max-accounts", "2")
                 first = dll("load", account, "0", "code")
                 self.assertEqual(first, ["load 1", "code 1"] if before == 100
                                  else ["load 0", "code %d" % before])
