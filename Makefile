@@ -87,10 +87,12 @@ server: deps
 	@echo "built $(SERVER_DIR)/server/parambridge-server"
 
 # The Debian package (CPack): the binary, the systemd unit, the system user
-# and its state folder (cmake/server-package.cmake). Built, not installed.
+# and its state folder (cmake/server-package.cmake). Built and checked
+# (tests/package/check_deb.py), not installed.
 server-deb: server
+	rm -f $(SERVER_DIR)/deb/*.deb
 	cd $(SERVER_DIR) && cpack -G DEB --config CPackConfig.cmake >/dev/null
-	@ls $(SERVER_DIR)/deb/*.deb
+	python3 tests/package/check_deb.py $(SERVER_DIR)/deb/parambridge-server_*_amd64.deb
 
 # The DLLs, the Windows tests and the demo hosts built for LOOPBACK_URL.
 # $(1): the preset, $(2): the build tree, $(3): the product's DLL, on which
