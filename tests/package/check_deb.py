@@ -78,7 +78,8 @@ def main():
                 faults.append("control member %s has mode %s, not %s" % (member, got, mode))
             if not re.search(must, text, re.M):
                 faults.append("control member %s lacks %s" % (member, must))
-            if must_not and re.search(must_not, text):
+            code = "\n".join(l for l in text.splitlines() if not l.lstrip().startswith("#"))
+            if must_not and re.search(must_not, code):
                 faults.append("control member %s holds %s" % (member, must_not))
             if mode.endswith("x") and subprocess.run(["sh", "-n", path]).returncode != 0:
                 faults.append("control member %s is not a valid sh script" % member)
