@@ -3,6 +3,8 @@
 // (server/cli/) fills ServeOptions and hands over the service.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,19 +23,43 @@ struct ServeOptions {
   std::string key_file;               // --key FILE (PEM, RSA or ECDSA P-256)
   std::string ready_file;             // --ready-file FILE: written once every listener is bound
   unsigned rate_limit = 20;           // --rate-limit N: fetches per minute per address, 0: off
-  unsigned rate_burst = 40;           // --rate-burst M
-  std::vector<std::string> trusted_proxies;  // --trusted-proxy ADDR (repeatable)
-  std::string metrics_listen = "127.0.0.1:9181";  // --metrics-listen ADDR:PORT, empty: off
+  unsigned rate_burst = 40;           // --rate-burst M (below 1 counts as 1)
+  std::vector<std::string> trusted_proxies;  // --trusted-proxy ADDR or ADDR/PREFIX (repeatable)
+  std::string metrics_listen = "127.0.0.1:9181";  // --metrics-listen ADDR:PORT ([v6]:PORT), empty: off
   std::string instance;               // --instance NAME, the fetch log's instance column
-  unsigned db_threads = 2;            // threads that call the FetchService
+  unsigned db_threads = 2;            // threads that call the FetchService (at least 1)
+
+  // Limits below have defaults a vendor rarely changes; the tests set short
+  // deadlines. Each is a bound on what one outsider can make the server hold.
+  unsigned net_threads = 2;           // threads running the network (at least 1)
+  std::size_t max_connections = 10000;  // open fetch connections; more are closed at accept
+                                        // (also lowered to fit the open-files limit)
+  std::size_t header_limit = 4096;    // bytes of request line and headers; more: 400, close
+  std::size_t body_limit = 4096;      // bytes of request body; more: 400, close
+  std::chrono::milliseconds handshake_timeout{10000};  // TLS handshake, from accept
+  std::chrono::milliseconds header_timeout{10000};     // a request's header, from its start
+  std::chrono::milliseconds body_timeout{10000};       // its body, from the header's end
+  std::chrono::milliseconds request_timeout{15000};    // header and body together
+  std::chrono::milliseconds idle_timeout{5000};        // kept-alive: the next request's first byte
+  std::chrono::milliseconds write_timeout{10000};      // the reply, to a client that reads slowly
+  unsigned max_requests_per_connection = 100;          // keep-alive bound
+  std::size_t queue_limit = 256;      // fetches waiting for a database thread; more: empty 503
+  std::chrono::milliseconds queue_wait_limit{10000};   // waited longer in the queue: empty 503
+  std::size_t log_queue_limit = 65536;  // fetch log rows waiting for the writer; more are dropped
+  std::size_t rate_table_size = 65536;  // addresses the rate limit remembers (least recent evicted)
+  std::chrono::milliseconds drain_timeout{10000};      // SIGTERM: longest wait for requests in progress
 };
 
-// Makes one FetchService; called once per database thread, on that thread.
+// Makes one FetchService; called once per database thread, on that thread
+// (and once for the fetch log writer's thread).
 using FetchServiceFactory = std::function<std::unique_ptr<FetchService>()>;
 
-// Serves until SIGTERM or SIGINT: finishes the requests in progress, flushes
-// the fetch log, returns 0. Returns 2 with a line on stderr when a listener
-// cannot be bound or the certificate or key cannot be read.
+// Serves until SIGTERM or SIGINT: stops accepting, finishes the requests in
+// progress (at most drain_timeout), flushes the fetch log, prints how many log
+// rows were written and dropped on stderr, removes the ready file, returns 0.
+// SIGHUP loads the certificate and key again for new connections.
+// Returns 2 with a line on stderr when an option is invalid, a listener cannot
+// be bound, the certificate or key cannot be read, or the factory throws.
 int RunServe(const ServeOptions& options, FetchServiceFactory make_service);
 
 }  // namespace pbs

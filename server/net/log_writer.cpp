@@ -1,0 +1,132 @@
+#include "server/net/log_writer.h"
+
+#include <exception>
+#include <future>
+#include <memory>
+
+#include "server/net/notice.h"
+
+namespace pbs {
+
+namespace {
+constexpr std::size_t kAccountKept = 256;
+}
+
+LogWriter::LogWriter(std::size_t queue_limit, Metrics& metrics, Tuning tuning)
+    : queue_limit_(queue_limit), metrics_(metrics), tuning_(std::move(tuning)) {}
+
+LogWriter::~LogWriter() { Stop(); }
+
+bool LogWriter::Start(const FetchServiceFactory& factory, std::string& error) {
+  std::promise<std::string> started;
+  std::future<std::string> outcome = started.get_future();
+  thread_ = std::thread([this, &factory, &started] {
+    std::unique_ptr<FetchService> service;
+    std::string failure;
+    try {
+      service = factory();
+      if (!service) failure = "the database could not be opened";
+    } catch (const std::exception& e) {
+      failure = e.what();
+    } catch (...) {
+      failure = "the database could not be opened";
+    }
+    started.set_value(failure);
+    if (service) Loop(std::move(service));
+  });
+  error = outcome.get();
+  if (error.empty()) return true;
+  thread_.join();
+  return false;
+}
+
+void LogWriter::Push(FetchLogRow row) noexcept {
+  try {
+    if (row.account.size() > kAccountKept) row.account.resize(kAccountKept);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!stopping_ && queue_.size() < queue_limit_) {
+        queue_.push_back(std::move(row));
+        metrics_.log_queue_depth.store(static_cast<int64_t>(queue_.size()));
+        if (queue_.size() == 1 || queue_.size() == tuning_.max_batch) wake_.notify_one();
+        return;
+      }
+    }
+  } catch (...) {
+    // Out of memory for one row: it is dropped like a row that found no room.
+  }
+  metrics_.log_rows_dropped.fetch_add(1);
+}
+
+void LogWriter::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  // Rows left when the thread never ran (its service could not be made).
+  std::lock_guard<std::mutex> lock(mutex_);
+  metrics_.log_rows_dropped.fetch_add(queue_.size());
+  queue_.clear();
+  metrics_.log_queue_depth.store(0);
+}
+
+void LogWriter::Loop(std::unique_ptr<FetchService> service) {
+  std::vector<FetchLogRow> batch;
+  for (;;) {
+    bool final = false;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      // A moment for more rows, so that a busy minute is a few transactions.
+      if (!stopping_ && queue_.size() < tuning_.max_batch) {
+        wake_.wait_for(lock, tuning_.gather,
+                       [&] { return stopping_ || queue_.size() >= tuning_.max_batch; });
+      }
+      final = stopping_;
+      if (queue_.empty()) {
+        if (stopping_) break;
+        continue;
+      }
+      const std::size_t take = std::min(queue_.size(), tuning_.max_batch);
+      batch.assign(std::make_move_iterator(queue_.begin()),
+                   std::make_move_iterator(queue_.begin() + static_cast<std::ptrdiff_t>(take)));
+      queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(take));
+      metrics_.log_queue_depth.store(static_cast<int64_t>(queue_.size()));
+    }
+    if (Write(*service, batch, final)) {
+      metrics_.log_rows_written.fetch_add(batch.size());
+    } else {
+      metrics_.log_rows_dropped.fetch_add(batch.size());
+    }
+    batch.clear();
+  }
+}
+
+bool LogWriter::Write(FetchService& service, const std::vector<FetchLogRow>& rows, bool final) {
+  static Notice refused(std::chrono::seconds(60));
+  const std::size_t attempts = final ? 1 : tuning_.retries.size() + 1;
+  for (std::size_t attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt > 0) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      // A stop cuts the wait short; the retry still runs once.
+      wake_.wait_for(lock, tuning_.retries[attempt - 1], [&] { return stopping_; });
+    }
+    try {
+      service.WriteLog(rows);
+      metrics_.database_up.store(true);
+      return true;
+    } catch (const DatabaseUnavailable& e) {
+      metrics_.database_up.store(false);
+      refused.Say(std::string("fetch log: the database refused rows: ") + e.what());
+    } catch (const std::exception& e) {
+      refused.Say(std::string("fetch log: rows not kept: ") + e.what());
+    } catch (...) {
+      refused.Say("fetch log: rows not kept: an unknown exception");
+    }
+  }
+  return false;
+}
+
+}  // namespace pbs

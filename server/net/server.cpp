@@ -1,0 +1,169 @@
+#include "server/net/server.h"
+
+#include <boost/asio/post.hpp>
+
+#include "server/net/endpoint_text.h"
+#include "server/net/notice.h"
+
+namespace pbs {
+namespace {
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+constexpr std::chrono::milliseconds kDrainPoll{20};
+
+}  // namespace
+
+bool PlanListeners(const ServeOptions& o, ListenPlan& plan, std::string& error) {
+  plan = ListenPlan{};
+  boost::system::error_code ec;
+  const net::ip::address address = net::ip::make_address(o.listen, ec);
+  if (ec) {
+    error = "--listen " + o.listen + ": not an IPv4 or IPv6 address";
+    return false;
+  }
+  if (o.cert_file.empty() != o.key_file.empty()) {
+    error = "--cert and --key go together";
+    return false;
+  }
+  if (o.http_port != 0) plan.http = tcp::endpoint(address, o.http_port);
+  if (o.https_port != 0 && !o.cert_file.empty()) plan.https = tcp::endpoint(address, o.https_port);
+  if (!plan.http && !plan.https) {
+    error = "nothing to serve: http is off and https is off (it needs --cert and --key)";
+    return false;
+  }
+  if (!o.metrics_listen.empty()) {
+    plan.metrics = ParseEndpoint(o.metrics_listen);
+    if (!plan.metrics) {
+      error = "--metrics-listen " + o.metrics_listen + ": not ADDR:PORT ([ADDR]:PORT for IPv6)";
+      return false;
+    }
+  }
+  return true;
+}
+
+Server::Server(const ServeOptions& options, FetchServiceFactory factory,
+               LogWriter::Tuning log_tuning)
+    : factory_(std::move(factory)),
+      state_(options, std::move(log_tuning)),
+      io_(static_cast<int>(std::max(options.net_threads, 1u))),
+      drain_timer_(io_) {}
+
+Server::~Server() {
+  // Run not called, or Start failed: nothing runs the network; stop the rest.
+  state_.pool.Stop();
+  state_.log.Stop();
+}
+
+bool Server::Start(const ListenPlan& plan, std::string& error) {
+  for (const std::string& proxy : state_.options.trusted_proxies) {
+    if (!state_.trusted.Add(proxy)) {
+      error = "--trusted-proxy " + proxy + ": not an address or ADDR/PREFIX";
+      return false;
+    }
+  }
+  if (plan.https) {
+    TlsIdentity identity = LoadTlsIdentity(state_.options.cert_file, state_.options.key_file, error);
+    if (!identity.context) return false;
+    state_.SetTls(std::move(identity));
+    https_ = true;
+  }
+  std::string failure;
+  if (!state_.pool.Start(state_.options.db_threads, factory_, failure)) {
+    error = "database: " + failure;
+    return false;
+  }
+  if (!state_.log.Start(factory_, failure)) {
+    error = "database: " + failure;
+    return false;
+  }
+  auto open = [&](const std::optional<tcp::endpoint>& at, Site site, bool tls,
+                  std::shared_ptr<Listener>& out) {
+    if (!at) return true;
+    out = Listener::Open(state_, io_, *at, site, tls, error);
+    if (!out) return false;
+    listeners_.push_back(out);
+    return true;
+  };
+  if (!open(plan.http, Site::kFetch, false, http_) ||
+      !open(plan.https, Site::kFetch, true, https_listener_) ||
+      !open(plan.metrics, Site::kMetrics, false, metrics_)) {
+    return false;
+  }
+  for (const auto& listener : listeners_) listener->Start();
+  return true;
+}
+
+std::optional<tcp::endpoint> Server::http_endpoint() const {
+  if (!http_) return std::nullopt;
+  return http_->local_endpoint();
+}
+
+std::optional<tcp::endpoint> Server::https_endpoint() const {
+  if (!https_listener_) return std::nullopt;
+  return https_listener_->local_endpoint();
+}
+
+std::optional<tcp::endpoint> Server::metrics_endpoint() const {
+  if (!metrics_) return std::nullopt;
+  return metrics_->local_endpoint();
+}
+
+std::string Server::pin() { return state_.CurrentTls().pin; }
+
+void Server::Run() {
+  const unsigned extra = std::max(state_.options.net_threads, 1u) - 1;
+  std::vector<std::thread> threads;
+  for (unsigned i = 0; i < extra; ++i) threads.emplace_back([this] { io_.run(); });
+  io_.run();
+  for (std::thread& thread : threads) thread.join();
+  // No network thread runs now. A fetch still queued has lost its
+  // connection's handlers: it is dropped unrun.
+  state_.pool.Stop();
+  state_.log.Stop();
+}
+
+void Server::RequestStop() {
+  net::post(io_, [this] { BeginStop(); });
+}
+
+void Server::BeginStop() {
+  if (state_.stopping.exchange(true)) return;
+  for (const auto& listener : listeners_) listener->Close();
+  state_.registry.StopAll();
+  drain_deadline_ = std::chrono::steady_clock::now() + state_.options.drain_timeout;
+  CheckDrained();
+}
+
+void Server::CheckDrained() {
+  const int64_t open = state_.metrics.open_connections.load();
+  if (open == 0) return io_.stop();
+  if (std::chrono::steady_clock::now() >= drain_deadline_) {
+    PrintLine("stopping: " + std::to_string(open) +
+              " connections still busy at the drain deadline are cut");
+    return io_.stop();
+  }
+  drain_timer_.expires_after(kDrainPoll);
+  drain_timer_.async_wait([this](boost::system::error_code) { CheckDrained(); });
+}
+
+bool Server::ReloadTls(std::string& message) {
+  if (!https_) {
+    message = "reload: https is off, there is no certificate to load";
+    return false;
+  }
+  std::string error;
+  TlsIdentity identity = LoadTlsIdentity(state_.options.cert_file, state_.options.key_file, error);
+  if (!identity.context) {
+    state_.metrics.tls_reload_failures.fetch_add(1);
+    message = "reload failed, the current certificate stays: " + error;
+    return false;
+  }
+  message = "reloaded " + state_.options.cert_file + " for new connections; key pin " + identity.pin;
+  state_.SetTls(std::move(identity));
+  state_.metrics.tls_reloads.fetch_add(1);
+  return true;
+}
+
+}  // namespace pbs

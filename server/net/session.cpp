@@ -1,0 +1,412 @@
+#include "server/net/session.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include "server/net/canned_replies.h"
+#include "server/net/notice.h"
+
+namespace pbs {
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using Steady = std::chrono::steady_clock;
+
+// The first read of an idle connection: small, as a request is.
+constexpr std::size_t kFirstRead = 512;
+// A closing connection reads and discards what the client still sends, so
+// that the close does not reset the reply away; at most this much, and for at
+// most kLingerTime.
+constexpr std::size_t kLingerBytes = 64 * 1024;
+constexpr std::chrono::seconds kLingerTime{2};
+
+std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
+
+// What a database thread decided about one fetch.
+struct Outcome {
+  std::optional<Unavailable> unavailable;  // set: an empty 503
+  FetchAnswer answer;
+};
+
+Outcome Decide(ServeState& state, FetchService& service, const FetchInput& input,
+               Steady::time_point queued) {
+  static Notice down(std::chrono::seconds(10));
+  Outcome outcome;
+  if (Steady::now() - queued > state.options.queue_wait_limit) {
+    outcome.unavailable = Unavailable::kQueueWait;
+    return outcome;
+  }
+  try {
+    outcome.answer = service.Answer(input);
+    state.metrics.database_up.store(true);
+  } catch (const DatabaseUnavailable& e) {
+    state.metrics.database_up.store(false);
+    down.Say(std::string("fetch: the database is unavailable: ") + e.what());
+    outcome.unavailable = Unavailable::kDatabase;
+  } catch (const std::exception& e) {
+    down.Say(std::string("fetch: ") + e.what());
+    outcome.unavailable = Unavailable::kDatabase;
+  }
+  return outcome;
+}
+
+template <bool kTls>
+class Session : public SessionBase, public std::enable_shared_from_this<Session<kTls>> {
+  using Stream = std::conditional_t<kTls, beast::ssl_stream<beast::tcp_stream>, beast::tcp_stream>;
+
+ public:
+  Session(ServeState& state, tcp::socket socket, Site site,
+          std::shared_ptr<net::ssl::context> tls)
+      : state_(state),
+        site_(site),
+        tls_(std::move(tls)),
+        stream_(MakeStream(std::move(socket), tls_.get())),
+        buffer_(state.options.header_limit + state.options.body_limit + kFirstRead) {}
+
+  ~Session() override {
+    state_.registry.Remove(this);
+    if (site_ == Site::kFetch) {
+      state_.metrics.open_connections.fetch_sub(1);
+    } else {
+      state_.metrics_connections.fetch_sub(1);
+    }
+  }
+
+  void Begin() {
+    state_.registry.Add(this->shared_from_this());
+    boost::system::error_code ec;
+    const tcp::endpoint peer = Lowest().socket().remote_endpoint(ec);
+    if (ec) return Lowest().close();
+    peer_ = Canonical(peer.address());
+    client_ = peer_.to_string();
+    if constexpr (kTls) {
+      phase_ = Phase::kHandshake;
+      Lowest().expires_after(state_.options.handshake_timeout);
+      stream_.async_handshake(net::ssl::stream_base::server,
+                              [self = this->shared_from_this()](boost::system::error_code e) {
+                                self->OnHandshake(e);
+                              });
+    } else {
+      request_start_ = Steady::now();
+      ReadNext();
+    }
+  }
+
+  void Stop() override {
+    net::post(stream_.get_executor(), [self = this->shared_from_this()] {
+      self->stop_requested_ = true;
+      // A connection between requests has nothing in progress: close it now.
+      if (self->phase_ == Phase::kIdle || self->phase_ == Phase::kClosing) self->Lowest().cancel();
+    });
+  }
+
+ private:
+  enum class Phase { kHandshake, kIdle, kRequest, kWaiting, kWriting, kClosing };
+
+  static Stream MakeStream(tcp::socket&& socket, net::ssl::context* context) {
+    if constexpr (kTls) {
+      return Stream(std::move(socket), *context);
+    } else {
+      (void)context;
+      return Stream(std::move(socket));
+    }
+  }
+
+  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
+
+  bool Stopping() const { return stop_requested_ || state_.stopping.load(); }
+
+  void OnHandshake(boost::system::error_code ec) {
+    if (ec) {
+      if (ec == beast::error::timeout) {
+        state_.metrics.connections_timed_out.fetch_add(1);
+      } else {
+        state_.metrics.tls_handshake_failures.fetch_add(1);
+      }
+      return Lowest().close();
+    }
+    request_start_ = Steady::now();
+    ReadNext();
+  }
+
+  // Waits for the next request: its first byte, then its header.
+  void ReadNext() {
+    if (Stopping()) return Close(false);
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(
+        std::min<std::size_t>(state_.options.header_limit, UINT32_MAX)));
+    parser_->body_limit(static_cast<std::uint64_t>(state_.options.body_limit));
+    if (buffer_.size() > 0) {  // pipelined: the next request is already here
+      request_start_ = Steady::now();
+      return ReadHeader();
+    }
+    phase_ = Phase::kIdle;
+    // The first request's header is due header_timeout after the connection
+    // began; a kept-alive connection's next request must start within
+    // idle_timeout.
+    Lowest().expires_at(served_ == 0 ? request_start_ + state_.options.header_timeout
+                                     : Steady::now() + state_.options.idle_timeout);
+    stream_.async_read_some(buffer_.prepare(kFirstRead),
+                            [self = this->shared_from_this()](boost::system::error_code ec,
+                                                              std::size_t n) {
+                              self->OnFirstBytes(ec, n);
+                            });
+  }
+
+  void OnFirstBytes(boost::system::error_code ec, std::size_t n) {
+    buffer_.commit(n);
+    if (ec) {
+      if (ec == beast::error::timeout) state_.metrics.connections_timed_out.fetch_add(1);
+      return Close(false);
+    }
+    if (served_ > 0) request_start_ = Steady::now();
+    ReadHeader();
+  }
+
+  void ReadHeader() {
+    phase_ = Phase::kRequest;
+    const auto& o = state_.options;
+    Lowest().expires_at(request_start_ + std::min(o.header_timeout, o.request_timeout));
+    http::async_read_header(stream_, buffer_, *parser_,
+                            [self = this->shared_from_this()](boost::system::error_code ec,
+                                                              std::size_t) {
+                              self->OnHeader(ec);
+                            });
+  }
+
+  void OnHeader(boost::system::error_code ec) {
+    received_ = Clock::now();
+    received_steady_ = Steady::now();
+    if (ec) return OnReadError(ec);
+    version_ = parser_->get().version();
+    const auto& o = state_.options;
+    Lowest().expires_at(std::min(received_steady_ + o.body_timeout, request_start_ + o.request_timeout));
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = this->shared_from_this()](boost::system::error_code e, std::size_t) {
+                       self->OnBody(e);
+                     });
+  }
+
+  void OnBody(boost::system::error_code ec) {
+    if (ec) return OnReadError(ec);
+    Dispatch();
+  }
+
+  void OnReadError(boost::system::error_code ec) {
+    if (ec == beast::error::timeout) {
+      state_.metrics.connections_timed_out.fetch_add(1);
+      return Close(false);
+    }
+    if (ec == http::error::header_limit || ec == http::error::body_limit ||
+        ec == http::error::buffer_overflow) {
+      return Refuse(RequestTooLargeBody());
+    }
+    if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+        ec.category() != http::make_error_code(http::error::bad_method).category()) {
+      return Close(false);  // the client went away, or the socket failed
+    }
+    Refuse(MalformedRequestBody());
+  }
+
+  // A request the session could not read whole: 400 and close. It counts
+  // against the peer's rate limit like any request.
+  void Refuse(const std::string& body) {
+    keep_alive_ = false;
+    if (site_ == Site::kMetrics) return SendReply(400, "", 400);
+    if (!state_.AllowRate(RateLimitKey(peer_))) return SendUnavailable(Unavailable::kRateLimit);
+    SendReply(400, body, 400);
+  }
+
+  void Dispatch() {
+    ++served_;
+    const http::request<http::string_body>& request = parser_->get();
+    head_ = request.method() == http::verb::head;
+    keep_alive_ = request.keep_alive() && served_ < state_.options.max_requests_per_connection &&
+                  !Stopping();
+    if (site_ == Site::kMetrics) return ServeMetrics(request);
+
+    std::vector<std::string_view> forwarded_for;
+    const auto range = request.equal_range("X-Forwarded-For");
+    for (auto field = range.first; field != range.second; ++field) {
+      forwarded_for.push_back(View(field->value()));
+    }
+    std::optional<std::string_view> real_ip;
+    const auto real = request.find("X-Real-IP");
+    if (real != request.end()) real_ip = View(real->value());
+    const auto client = ClientAddress(peer_, state_.trusted, forwarded_for, real_ip);
+    client_ = client.to_string();
+    if (!state_.AllowRate(RateLimitKey(client))) return SendUnavailable(Unavailable::kRateLimit);
+
+    FetchInput input;
+    input.method = std::string(View(request.method_string()));
+    input.target = std::string(View(request.target()));
+    input.body = request.body();
+    input.peer = client_;
+    input.https = kTls;
+    input.received = received_;
+    phase_ = Phase::kWaiting;
+    const auto executor = stream_.get_executor();
+    const bool queued = state_.pool.TrySubmit(
+        [self = this->shared_from_this(), executor, input = std::move(input),
+         queued_at = Steady::now()](FetchService& service) mutable {
+          Outcome outcome = Decide(self->state_, service, input, queued_at);
+          net::post(executor, [self = std::move(self), outcome = std::move(outcome)]() mutable {
+            self->OnOutcome(std::move(outcome));
+          });
+        });
+    if (!queued) SendUnavailable(Stopping() ? Unavailable::kStopping : Unavailable::kQueueFull);
+  }
+
+  void OnOutcome(Outcome outcome) {
+    if (outcome.unavailable) return SendUnavailable(*outcome.unavailable);
+    FetchAnswer& a = outcome.answer;
+    SendReply(a.http_status, std::move(a.body), a.status, std::move(a.product),
+              std::move(a.account), a.account_type);
+  }
+
+  void ServeMetrics(const http::request<http::string_body>& request) {
+    std::string_view target = View(request.target());
+    target = target.substr(0, target.find('?'));
+    if (request.method() != http::verb::get && !head_) return SendReply(405, "", 405);
+    if (target == "/metrics") {
+      return SendReply(200, FormatMetrics(state_.metrics.Snapshot()), 200, {}, {}, 0,
+                       "text/plain; version=0.0.4; charset=utf-8");
+    }
+    if (target == "/health") {
+      if (state_.metrics.database_up.load()) return SendReply(200, "ok", 200);
+      return SendReply(503, "", 503);
+    }
+    SendReply(404, "", 404);
+  }
+
+  void SendUnavailable(Unavailable reason) {
+    state_.metrics.CountUnavailable(reason);
+    SendReply(503, "", 503);
+  }
+
+  void SendReply(int http_status, std::string body, int status, std::string product = {},
+                 std::string account = {}, int32_t account_type = 0,
+                 const char* content_type = "text/plain") {
+    response_ = {};
+    response_.version(version_);
+    response_.result(static_cast<unsigned>(http_status));
+    response_.set(http::field::content_type, content_type);
+    if (http_status == 405) response_.set(http::field::allow, site_ == Site::kFetch ? "POST" : "GET");
+    response_.keep_alive(keep_alive_);
+    const std::size_t length = body.size();
+    if (!head_) response_.body() = std::move(body);
+    response_.content_length(length);
+
+    row_ = FetchLogRow{};
+    row_.time = received_;
+    row_.product = std::move(product);
+    row_.account = std::move(account);
+    row_.account_type = account_type;
+    row_.peer = client_;
+    row_.https = kTls;
+    row_.status = status;
+    row_.instance = state_.options.instance;
+
+    phase_ = Phase::kWriting;
+    Lowest().expires_after(state_.options.write_timeout);
+    http::async_write(stream_, response_,
+                      [self = this->shared_from_this()](boost::system::error_code ec, std::size_t) {
+                        self->OnWrite(ec);
+                      });
+  }
+
+  void OnWrite(boost::system::error_code ec) {
+    if (site_ == Site::kFetch) {
+      const auto micros =
+          std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - received_steady_);
+      row_.micros = micros.count();
+      state_.metrics.CountFetch(row_.status, static_cast<uint64_t>(row_.micros));
+      state_.log.Push(std::move(row_));
+    }
+    if (ec) {
+      if (ec == beast::error::timeout) state_.metrics.connections_timed_out.fetch_add(1);
+      return Close(false);
+    }
+    if (keep_alive_ && !Stopping()) return ReadNext();
+    Close(true);
+  }
+
+  // Ends the connection. `graceful` after a reply: TLS says close_notify, and
+  // what the client still sends is read and discarded for a moment, so that
+  // closing with unread bytes does not reset the reply away before the
+  // client reads it.
+  void Close(bool graceful) {
+    phase_ = Phase::kClosing;
+    if (!graceful || stop_requested_) return Lowest().close();
+    Lowest().expires_after(kLingerTime);
+    if constexpr (kTls) {
+      stream_.async_shutdown([self = this->shared_from_this()](boost::system::error_code) {
+        self->Lowest().close();
+      });
+    } else {
+      boost::system::error_code ignored;
+      Lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+      Discard();
+    }
+  }
+
+  void Discard() {
+    stream_.async_read_some(
+        net::buffer(discard_),
+        [self = this->shared_from_this()](boost::system::error_code ec, std::size_t n) {
+          self->discarded_ += n;
+          if (ec || self->discarded_ >= kLingerBytes) return self->Lowest().close();
+          self->Discard();
+        });
+  }
+
+  ServeState& state_;
+  const Site site_;
+  const std::shared_ptr<net::ssl::context> tls_;  // outlives stream_, which uses it
+  Stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  http::response<http::string_body> response_;
+  FetchLogRow row_;
+  net::ip::address peer_;
+  std::string client_;
+  Phase phase_ = Phase::kIdle;
+  bool stop_requested_ = false;
+  bool keep_alive_ = false;
+  bool head_ = false;
+  unsigned version_ = 11;
+  unsigned served_ = 0;
+  Steady::time_point request_start_{};
+  Steady::time_point received_steady_{};
+  Clock::time_point received_{};
+  std::array<char, 4096> discard_{};
+  std::size_t discarded_ = 0;
+};
+
+}  // namespace
+
+void StartSession(ServeState& state, tcp::socket socket, Site site,
+                  std::shared_ptr<net::ssl::context> tls) {
+  if (tls) {
+    std::make_shared<Session<true>>(state, std::move(socket), site, std::move(tls))->Begin();
+  } else {
+    std::make_shared<Session<false>>(state, std::move(socket), site, nullptr)->Begin();
+  }
+}
+
+}  // namespace pbs
