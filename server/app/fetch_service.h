@@ -70,6 +70,11 @@ class FetchService {
   // retention setting now and then. Throws DatabaseUnavailable when they
   // could not be kept (the caller counts them as dropped).
   virtual void WriteLog(const std::vector<FetchLogRow>& rows) = 0;
+  // Adds `count` to the database's count of log rows that could not be kept
+  // (rows dropped before they reached WriteLog, or in a WriteLog that threw),
+  // which `parambridge-server log` reports. Throws DatabaseUnavailable like
+  // WriteLog (keep the count and try again with the next batch).
+  virtual void NoteDroppedRows(uint64_t count) { (void)count; }
 };
 
 }  // namespace pbs

@@ -1,0 +1,245 @@
+// The built binary's command line, each row a command run in order on one
+// database: its exit status (0 done, 1 refused by a rule, 2 a bad command
+// line or not our database) and a piece of what it printed.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "run_binary.h"
+#include "temp_dir.h"
+
+namespace {
+
+struct CliRow {
+  std::vector<std::string> args;   // "{db}", "{dir}" replaced
+  int status;
+  const char* shows;               // in stdout (status 0) or stderr; "" for anything
+};
+
+std::vector<std::string> Expand(const std::vector<std::string>& args, const std::string& db, const std::string& dir) {
+  std::vector<std::string> out;
+  for (std::string a : args) {
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{db}", db}, {"{dir}", dir}}) {
+      for (std::size_t at = a.find(key); at != std::string::npos; at = a.find(key)) a.replace(at, key.size(), value);
+    }
+    out.push_back(a);
+  }
+  return out;
+}
+
+void RunTable(const std::vector<CliRow>& rows, const pbstest::TempDir& dir) {
+  const std::string db = dir.File("server.db");
+  const std::string folder = dir.File("");
+  for (const CliRow& row : rows) {
+    const std::vector<std::string> args = Expand(row.args, db, folder);
+    std::string line;
+    for (const auto& a : args) line += a + " ";
+    const pbstest::Outcome o = pbstest::Run(args, folder);
+    EXPECT_EQ(o.status, row.status) << line << "\nstdout: " << o.out << "stderr: " << o.err;
+    const std::string& shown = row.status == 0 ? o.out : o.err;
+    EXPECT_NE(shown.find(row.shows), std::string::npos) << line << "\nshows: " << shown;
+    if (row.status != 0) {
+      // One line saying why.
+      EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << line << "\n" << o.err;
+    }
+  }
+}
+
+TEST(CommandLine, EveryCommandFormAndItsExitStatus) {
+  pbstest::TempDir dir;
+  {
+    std::ofstream(dir.File("not-a-db.txt")) << std::string(4096, 'x');
+    std::ofstream(dir.File("licenses.csv")) << "id,accounts,set,types,expires\n"
+                                               "csv-1,\"501,502\",gold,\"0,1\",2030-12-31\n";
+    std::ofstream(dir.File("bad.csv")) << "id,accounts\n";
+    std::ofstream(dir.File("star.json")) << R"({"accounts": {"*": {"*": {"func101": 1}}}})";
+  }
+  const std::string params = PBS_SOURCE_DIR "/server/params.json";
+  const std::vector<CliRow> rows = {
+      // Before init.
+      {{"--db", "{db}", "product", "list"}, 2, "no database at"},
+      {{"--db", "{dir}not-a-db.txt", "init"}, 2, "not a parambridge-server database"},
+      {{"--db", "{dir}not-a-db.txt", "license", "list", "pb"}, 2, "not a parambridge-server database"},
+      {{"--db", "{db}", "init"}, 0, "is ready"},
+      {{"--db", "{db}", "init"}, 0, "is ready"},
+      // Bad command lines.
+      {{}, 2, ""},
+      {{"--db", "{db}"}, 2, ""},
+      {{"--db", "{db}", "frobnicate"}, 2, ""},
+      {{"product", "list"}, 2, "--db FILE is required"},
+      {{"--db", "{db}", "product", "add", "pb"}, 2, "--base-path"},
+      {{"--db", "{db}", "product", "add", "pb", "--base-path", "/pb/", "extra"}, 2, ""},
+      {{"--db", "{db}", "license", "add", "pb", "L1"}, 2, "--set"},
+      {{"--db", "{db}", "serve", "--http-port", "70000"}, 2, ""},
+      {{"--db", "{db}", "serve", "--cert", "x.pem"}, 2, "--key"},
+      {{"pin"}, 2, "--cert"},
+      // Products.
+      {{"--db", "{db}", "product", "add", "pb", "--base-path", "/pb/"}, 0, "/pb/run/"},
+      {{"--db", "{db}", "product", "add", "pb", "--base-path", "/other/"}, 1, "exists already"},
+      {{"--db", "{db}", "product", "add", "pb2", "--base-path", "/pb/"}, 1, "is taken by product pb"},
+      {{"--db", "{db}", "product", "add", "pb2", "--base-path", "pb"}, 1, "must begin and end with '/'"},
+      {{"--db", "{db}", "product", "add", "p b", "--base-path", "/pb2/"}, 1, "product name"},
+      {{"--db", "{db}", "product", "text", "pb", "205", "Refunded: write to support@example.com"}, 0, "Refunded"},
+      {{"--db", "{db}", "product", "text", "pb", "203", "Ended on {date}"}, 0, "{date}"},
+      {{"--db", "{db}", "product", "text", "pb", "204", "a=b"}, 1, "cannot carry"},
+      {{"--db", "{db}", "product", "text", "pb", "100", "Yes"}, 1, "only 201 to 205"},
+      {{"--db", "{db}", "product", "text", "pb", "two", "x"}, 2, ""},
+      {{"--db", "{db}", "product", "text", "nope", "201", "x"}, 1, "no product nope"},
+      // Sets.
+      {{"--db", "{db}", "set", "put", "pb", "gold", "func101=1.5", "func102=0.00025", "lotStep=0.01"}, 0, "3 parameters"},
+      {{"--db", "{db}", "set", "put", "pb", "trial", "func101=0.1"}, 0, "1 parameters"},
+      {{"--db", "{db}", "set", "put", "pb", "bad", "func101="}, 1, "empty"},
+      {{"--db", "{db}", "set", "put", "pb", "bad", "a=1&b=2"}, 1, "cannot carry"},
+      {{"--db", "{db}", "set", "put", "pb", "bad", "error=100"}, 1, "server's own"},
+      {{"--db", "{db}", "set", "put", "pb", "bad", "a=1", "a=2"}, 1, "given twice"},
+      {{"--db", "{db}", "set", "put", "pb", "bad", "novalue"}, 2, "is not name=value"},
+      {{"--db", "{db}", "set", "put", "nope", "gold", "a=1"}, 1, "no product nope"},
+      {{"--db", "{db}", "set", "show", "pb", "gold"}, 0, "func102=0.00025\n"},
+      {{"--db", "{db}", "set", "show", "pb", "silver"}, 1, "has no set silver"},
+      {{"--db", "{db}", "set", "list", "pb", "--json"}, 0, "\"set\": \"gold\""},
+      // Trials.
+      {{"--db", "{db}", "product", "trial", "pb", "--days", "7", "--set", "trial", "--per-hour", "5"}, 0, "7-day trial"},
+      {{"--db", "{db}", "product", "trial", "pb", "--days", "7"}, 2, "--set SET is required"},
+      {{"--db", "{db}", "product", "trial", "pb", "--days", "7", "--set", "silver"}, 1, "has no set silver"},
+      {{"--db", "{db}", "product", "trial", "pb", "--days", "0"}, 0, "no trials"},
+      {{"--db", "{db}", "product", "show", "pb", "--json"}, 0, "\"205\": \"Refunded: write to support@example.com\""},
+      // Licenses.
+      {{"--db", "{db}", "license", "add", "pb", "L1", "--set", "gold", "--accounts", "100,200", "--max-accounts", "2",
+        "--types", "0,1", "--expires", "2030-01-31", "--note", "order 1"}, 0, "license L1 added"},
+      {{"--db", "{db}", "license", "add", "pb", "L1", "--set", "gold"}, 1, "already"},
+      {{"--db", "{db}", "license", "add", "pb", "L2", "--set", "silver"}, 1, "has no set silver"},
+      {{"--db", "{db}", "license", "add", "pb", "L2", "--set", "gold", "--accounts", "1,2,3", "--max-accounts", "2"}, 1,
+       "more than its --max-accounts 2"},
+      {{"--db", "{db}", "license", "add", "pb", "L2", "--set", "gold", "--accounts", "100"}, 1, "already on license L1"},
+      {{"--db", "{db}", "license", "add", "pb", "L2", "--set", "gold", "--accounts", "100", "--types", "2"}, 0, "added"},
+      {{"--db", "{db}", "license", "add", "pb", "L3", "--set", "gold", "--expires", "2030-02-30"}, 2, "YYYY-MM-DD"},
+      {{"--db", "{db}", "license", "add", "pb", "L3", "--set", "gold", "--types", "x"}, 2, "--types"},
+      {{"--db", "{db}", "license", "add", "pb", "L3", "--set", "gold", "--accounts", "1,,2"}, 1, "must not be empty"},
+      {{"--db", "{db}", "license", "add", "nope", "L3", "--set", "gold"}, 1, "no product nope"},
+      {{"--db", "{db}", "license", "update", "pb", "L1", "--add-accounts", "300"}, 1, "more than its --max-accounts 2"},
+      {{"--db", "{db}", "license", "update", "pb", "L1", "--remove-accounts", "200", "--add-accounts", "300",
+        "--override", "func102=0.5", "--override", "extra=1", "--types", "all", "--note", "moved"}, 1, "already on license L2"},
+      {{"--db", "{db}", "license", "update", "pb", "L1", "--remove-accounts", "200", "--add-accounts", "300",
+        "--override", "func102=0.5", "--override", "extra=1", "--note", "moved"}, 0, "updated"},
+      {{"--db", "{db}", "license", "update", "pb", "L1", "--clear-override", "extra"}, 0, "updated"},
+      {{"--db", "{db}", "license", "update", "pb", "L1", "--clear-override", "extra"}, 1, "no override of extra"},
+      {{"--db", "{db}", "license", "update", "pb", "L1", "--override", "func101=1&2"}, 1, "cannot carry"},
+      {{"--db", "{db}", "license", "update", "pb", "L1", "--remove-accounts", "999"}, 1, "not on license L1"},
+      {{"--db", "{db}", "license", "update", "pb", "L1", "--set", "silver"}, 1, "has no set silver"},
+      {{"--db", "{db}", "license", "update", "pb", "L9", "--note", "x"}, 1, "has no license L9"},
+      {{"--db", "{db}", "license", "show", "pb", "L1"}, 0, "accounts:     100,300 (at most 2)"},
+      {{"--db", "{db}", "license", "show", "pb", "L1", "--json"}, 0, "\"overrides\": {\n    \"func102\": \"0.5\"\n  }"},
+      {{"--db", "{db}", "license", "extend", "pb", "L1", "--expires", "never"}, 0, "expires never"},
+      {{"--db", "{db}", "license", "extend", "pb", "L1", "--expires", "2031-01-01"}, 0, "expires 2031-01-01"},
+      {{"--db", "{db}", "license", "extend", "pb", "L1", "--expires", "soon"}, 2, "YYYY-MM-DD or never"},
+      {{"--db", "{db}", "license", "suspend", "pb", "L1"}, 0, "is suspended"},
+      {{"--db", "{db}", "license", "resume", "pb", "L1"}, 0, "is active"},
+      {{"--db", "{db}", "license", "revoke", "pb", "L2"}, 0, "is revoked"},
+      {{"--db", "{db}", "license", "resume", "pb", "L2"}, 1, "revoked, which is final"},
+      {{"--db", "{db}", "license", "suspend", "pb", "L2"}, 1, "final"},
+      {{"--db", "{db}", "license", "extend", "pb", "L2", "--expires", "never"}, 1, "final"},
+      {{"--db", "{db}", "license", "update", "pb", "L2", "--note", "refunded"}, 0, "updated"},
+      {{"--db", "{db}", "license", "list", "pb"}, 0, "L2\trevoked"},
+      {{"--db", "{db}", "license", "list", "pb", "--json"}, 0, "\"state\": \"revoked\""},
+      {{"--db", "{db}", "license", "list", "pb", "--account", "300"}, 0, "L1\tactive"},
+      {{"--db", "{db}", "license", "show", "pb"}, 2, "ID"},
+      // Imports.
+      {{"--db", "{db}", "import", "pb", params}, 0, "imported 1 licenses and 1 sets"},
+      {{"--db", "{db}", "import", "pb", params}, 1, "license 12345 already"},
+      {{"--db", "{db}", "import", "pb", "{dir}star.json"}, 1, "\"*\" account"},
+      {{"--db", "{db}", "import", "pb", "{dir}licenses.csv"}, 0, "imported 1 licenses and 0 sets"},
+      {{"--db", "{db}", "import", "pb", "{dir}bad.csv"}, 1, "\"set\" is missing"},
+      {{"--db", "{db}", "import", "pb", "{dir}missing.csv"}, 1, "cannot read"},
+      {{"--db", "{db}", "license", "show", "pb", "12345", "--json"}, 0, "\"set\": \"imported-1\""},
+      {{"--db", "{db}", "license", "show", "pb", "csv-1"}, 0, "expires:      2030-12-31"},
+      // The log, its retention, backups.
+      {{"--db", "{db}", "log", "pb", "--json"}, 0, "[]"},
+      {{"--db", "{db}", "log", "pb", "--account", "100", "--since", "2024-02-29T13:45"}, 0, ""},
+      {{"--db", "{db}", "log", "pb", "--since", "yesterday"}, 2, "--since"},
+      {{"--db", "{db}", "log", "nope"}, 1, "no product nope"},
+      {{"--db", "{db}", "retention", "--days", "30", "--max-rows", "5000"}, 0, "30 days, at most 5000 rows"},
+      {{"--db", "{db}", "retention", "--json"}, 0, "\"max_rows\": 5000"},
+      {{"--db", "{db}", "backup", "{dir}copy.db"}, 0, "backup written"},
+      {{"--db", "{dir}copy.db", "license", "show", "pb", "L1"}, 0, "state:        active"},
+      {{"--db", "{db}", "backup", "{db}"}, 1, "overwrite the database itself"},
+      {{"--db", "{db}", "backup", "{dir}no/such/folder/copy.db"}, 3, ""},
+      // Pins.
+      {{"pin", "--cert", "{dir}missing.pem"}, 1, "cannot read"},
+      {{"pin", "--cert", "{dir}licenses.csv"}, 1, "holds no PEM certificate or key"},
+  };
+  RunTable(rows, dir);
+}
+
+TEST(CommandLine, ANewerDatabaseIsRefused) {
+  pbstest::TempDir dir;
+  const std::string db = dir.File("server.db");
+  ASSERT_EQ(pbstest::Run({"--db", db, "init"}, dir.File("")).status, 0);
+  sqlite3* raw = nullptr;
+  sqlite3_open(db.c_str(), &raw);
+  sqlite3_exec(raw, "INSERT INTO schema_migrations VALUES (99, 0)", nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+  RunTable({
+               {{"--db", "{db}", "init"}, 2, "newer than this program's"},
+               {{"--db", "{db}", "product", "list"}, 2, "newer than this program's"},
+               {{"--db", "{db}", "serve", "--http-port", "0", "--https-port", "0"}, 2, "newer than this program's"},
+           },
+           dir);
+}
+
+TEST(CommandLine, PinOfRsaAndEcdsaKeys) {
+  pbstest::TempDir dir;
+  // Keys and pins made by the openssl command, as tools/pin.sh computes them.
+  const struct {
+    const char* what;
+    const char* keygen;
+  } rows[] = {
+      {"RSA", "openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=127.0.0.1"},
+      {"ECDSA P-256", "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -sha256 -days 2 -subj /CN=127.0.0.1"},
+  };
+  for (const auto& row : rows) {
+    const std::string cert = dir.File("c.pem"), key = dir.File("k.pem"), pin = dir.File("pin");
+    const std::string make = std::string(row.keygen) + " -keyout " + key + " -out " + cert + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0) << row.what;
+    const std::string expected_cmd = "openssl x509 -in " + cert +
+                                     " -pubkey -noout | openssl pkey -pubin -outform DER | openssl dgst -sha256 "
+                                     "-binary | base64 > " + pin;
+    ASSERT_EQ(std::system(expected_cmd.c_str()), 0);
+    const std::string expected = "sha256//" + pbstest::Slurp(pin);
+    for (const std::string& file : {cert, key}) {
+      const pbstest::Outcome o = pbstest::Run({"pin", "--cert", file}, dir.File(""));
+      EXPECT_EQ(o.status, 0) << row.what << o.err;
+      EXPECT_EQ(o.out, expected) << row.what << " " << file;
+    }
+  }
+}
+
+TEST(CommandLine, JsonDocumentsParse) {
+  pbstest::TempDir dir;
+  const std::string folder = dir.File("");
+  const std::string db = dir.File("server.db");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--db", db, "init"},
+           {"--db", db, "product", "add", "pb", "--base-path", "/pb/"},
+           {"--db", db, "set", "put", "pb", "gold", "a=1"},
+           {"--db", db, "license", "add", "pb", "L\xC3\xA9", "--set", "gold", "--accounts", "x\xFFy,2", "--types", "-1,3"},
+       }) {
+    ASSERT_EQ(pbstest::Run(args, folder).status, 0);
+  }
+  const pbstest::Outcome o = pbstest::Run({"--db", db, "license", "list", "pb", "--json"}, folder);
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json doc = nlohmann::json::parse(o.out);
+  ASSERT_TRUE(doc.is_array());
+  ASSERT_EQ(doc.size(), 1u);
+  EXPECT_EQ(doc[0]["id"], "L\xC3\xA9");
+  EXPECT_EQ(doc[0]["accounts"][0], "x\xEF\xBF\xBDy");   // a byte that is not UTF-8 replaced
+  EXPECT_EQ(doc[0]["types"], nlohmann::json::array({-1, 3}));
+  EXPECT_EQ(doc[0]["expires"], nullptr);
+  EXPECT_EQ(doc[0]["max_accounts"], 10000);
+}
+
+}  // namespace

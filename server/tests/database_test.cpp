@@ -1,0 +1,406 @@
+// The database and the fetch service over it, on SQLite files in a
+// temporary folder: what a fetch is answered, that every change reaches
+// the next fetch, trials, the fetch log, backups and foreign files.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "params/reply_codec.h"
+#include "params/store.h"
+#include "server/core/dates.h"
+#include "server/db/database.h"
+#include "server/db/database_fetch_service.h"
+#include "temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::system_clock;
+
+Clock::time_point Noon(const char* day) {
+  return Clock::time_point(std::chrono::hours(24) * pbs::ParseDate(day)->days + std::chrono::hours(12));
+}
+
+std::map<std::string, std::string> g_read;
+void Collect(const std::string& name, const std::string& value) { g_read[name] = value; }
+
+// The reply as the module reads it: "error=...&errorD=..." sorted by name.
+std::string Read(const std::string& body) {
+  pb::ResetStoreForTesting();
+  pb::DecodeReply(body);
+  g_read.clear();
+  pb::ForEachParameterForTesting(Collect);
+  pb::ResetStoreForTesting();
+  std::string out;
+  for (const auto& [name, value] : g_read) out += (out.empty() ? "" : "&") + name + "=" + value;
+  return out;
+}
+
+class DatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("server.db");
+    admin_ = pbs::OpenDatabase(path_, pbs::OpenMode::kCreate);
+    pbs::Product p;
+    p.name = "pb";
+    p.base_path = "/pb/";
+    admin_->AddProduct(p);
+    admin_->PutSet("pb", "gold", {{"func101", "1.5"}, {"func102", "0.25"}});
+    admin_->PutSet("pb", "trial", {{"func101", "0.1"}});
+    service_ = std::make_unique<pbs::DatabaseFetchService>(pbs::OpenDatabase(path_, pbs::OpenMode::kExisting));
+  }
+
+  pbs::FetchAnswer Fetch(const std::string& account, int type = 0, Clock::time_point when = Noon("2024-02-29")) {
+    pbs::FetchInput in;
+    in.method = "POST";
+    in.target = "/pb/run/";
+    in.body = "account=" + account + "&accountType=" + std::to_string(type);
+    in.received = when;
+    return service_->Answer(in);
+  }
+
+  void AddLicense(const std::string& id, std::vector<std::string> accounts, std::vector<int32_t> types = {}) {
+    pbs::License l;
+    l.id = id;
+    l.accounts = std::move(accounts);
+    l.max_accounts = 10;
+    l.types = std::move(types);
+    l.set = "gold";
+    admin_->AddLicense("pb", l);
+  }
+
+  pbstest::TempDir dir_;
+  std::string path_;
+  std::unique_ptr<pbs::Database> admin_;   // the command line's connection
+  std::unique_ptr<pbs::DatabaseFetchService> service_;   // a database thread's
+};
+
+TEST_F(DatabaseTest, RequestsAnsweredAsTheStandInDoes) {
+  AddLicense("order-1", {"12345", "x y&z=1"});
+  const struct {
+    const char* method;
+    const char* target;
+    const char* body;
+    int http_status;
+    int status;
+    const char* product;
+    const char* reply;
+  } rows[] = {
+      {"POST", "/pb/run/", "account=12345&accountType=0", 200, 100, "pb", "error=100&func101=1.5&func102=0.25"},
+      {"POST", "/pb/run/", "account=x y&z=1&accountType=3", 200, 100, "pb", "error=100&func101=1.5&func102=0.25"},
+      {"POST", "/pb/run/", "account=99&accountType=0", 200, 201, "pb", "error=201&errorD=Unknown account"},
+      {"POST", "/pb/run/", "account=12345", 200, 400, "pb", "error=400&errorD=Malformed request"},
+      {"POST", "/pb/run/", "", 200, 400, "pb", "error=400&errorD=Malformed request"},
+      {"POST", "/pb/run/", "account=12345&accountType=9999999999", 200, 400, "pb", "error=400&errorD=Malformed request"},
+      {"POST", "/pb/", "account=12345&accountType=0", 404, 404, "", "error=404&errorD=Unknown path"},
+      {"POST", "/pb/run", "account=12345&accountType=0", 404, 404, "", "error=404&errorD=Unknown path"},
+      {"POST", "/pb/run/?x=1", "account=12345&accountType=0", 404, 404, "", "error=404&errorD=Unknown path"},
+      {"POST", "/other/run/", "account=12345&accountType=0", 404, 404, "", "error=404&errorD=Unknown path"},
+      {"POST", "run/", "account=12345&accountType=0", 404, 404, "", "error=404&errorD=Unknown path"},
+      {"POST", "", "", 404, 404, "", "error=404&errorD=Unknown path"},
+      // The method is looked at first, as the stand-in does.
+      {"GET", "/pb/run/", "", 405, 405, "pb", "error=405&errorD=Method not allowed"},
+      {"GET", "/nowhere/", "", 405, 405, "", "error=405&errorD=Method not allowed"},
+      {"post", "/pb/run/", "account=12345&accountType=0", 405, 405, "pb", "error=405&errorD=Method not allowed"},
+  };
+  for (const auto& row : rows) {
+    pbs::FetchInput in;
+    in.method = row.method;
+    in.target = row.target;
+    in.body = row.body;
+    in.received = Noon("2024-02-29");
+    const pbs::FetchAnswer a = service_->Answer(in);
+    const std::string what = std::string(row.method) + " " + row.target + " " + row.body;
+    EXPECT_EQ(a.http_status, row.http_status) << what;
+    EXPECT_EQ(a.status, row.status) << what;
+    EXPECT_EQ(a.product, row.product) << what;
+    EXPECT_EQ(Read(a.body), row.reply) << what;
+  }
+}
+
+TEST_F(DatabaseTest, EveryChangeReachesTheNextFetch) {
+  AddLicense("order-1", {"1"});
+  using Change = std::function<void(pbs::Database&)>;
+  auto change = [](pbs::LicenseChange c) {
+    return [c](pbs::Database& db) { db.ChangeLicense("pb", "order-1", c); };
+  };
+  pbs::LicenseChange suspend, resume, revoke, expire, never, retype, override, clear, to_trial_set, remove, add;
+  suspend.state = pbs::LicenseState::kSuspended;
+  resume.state = pbs::LicenseState::kActive;
+  revoke.state = pbs::LicenseState::kRevoked;
+  expire.expires = pbs::ParseDate("2024-02-28");
+  never.expires.emplace();
+  retype.types = std::vector<int32_t>{1};
+  override.overrides = {{"func102", "0.5"}, {"extra", "x"}};
+  clear.clear_overrides = {"func102"};
+  to_trial_set.set = "trial";
+  remove.remove_accounts = {"1"};
+  add.add_accounts = {"1"};
+  const struct {
+    const char* what;
+    Change change;
+    std::string reply;
+  } steps[] = {
+      {"as added", [](pbs::Database&) {}, "error=100&func101=1.5&func102=0.25"},
+      {"set replaced", [](pbs::Database& db) { db.PutSet("pb", "gold", {{"func101", "2"}}); }, "error=100&func101=2"},
+      {"override", change(override), "error=100&extra=x&func101=2&func102=0.5"},
+      {"override cleared", change(clear), "error=100&extra=x&func101=2"},
+      {"another set", change(to_trial_set), "error=100&extra=x&func101=0.1"},
+      {"re-typed", change(retype), "error=202&errorD=Account type not allowed"},
+      {"expired", change(expire), "error=203&errorD=License expired on 2024-02-28"},
+      {"text reworded", [](pbs::Database& db) { db.SetText("pb", 203, "Over since {date}"); },
+       "error=203&errorD=Over since 2024-02-28"},
+      {"suspended", change(suspend), "error=204&errorD=License suspended"},
+      {"extended, still suspended", change(never), "error=204&errorD=License suspended"},
+      {"resumed, still re-typed", change(resume), "error=202&errorD=Account type not allowed"},
+      {"account removed", change(remove), "error=201&errorD=Unknown account"},
+      {"account added back", change(add), "error=202&errorD=Account type not allowed"},
+      {"revoked", change(revoke), "error=205&errorD=License revoked"},
+  };
+  for (const auto& step : steps) {
+    step.change(*admin_);
+    EXPECT_EQ(Read(Fetch("1").body), step.reply) << step.what;
+  }
+  // Revoked is final, in the database too.
+  EXPECT_THROW(admin_->ChangeLicense("pb", "order-1", resume), pbs::Refused);
+  EXPECT_EQ(Read(Fetch("1").body), "error=205&errorD=License revoked");
+}
+
+TEST_F(DatabaseTest, RulesAcrossLicenses) {
+  AddLicense("a", {"1"}, {0});
+  const struct {
+    const char* what;
+    std::function<void()> act;
+    bool refused;
+  } rows[] = {
+      {"the same account for another type", [&] { AddLicense("b", {"1"}, {1}); }, false},
+      {"the same account for an overlapping type", [&] { AddLicense("c", {"1"}, {1, 2}); }, true},
+      {"the same account for every type", [&] { AddLicense("d", {"1"}); }, true},
+      {"an id twice", [&] { AddLicense("a", {"9"}); }, true},
+      {"an unknown set", [&] {
+         pbs::License l;
+         l.id = "e";
+         l.set = "nope";
+         admin_->AddLicense("pb", l);
+       }, true},
+      {"an unknown product", [&] { admin_->PutSet("nope", "s", {}); }, true},
+      {"a base path taken", [&] {
+         pbs::Product p;
+         p.name = "pb2";
+         p.base_path = "/pb/";
+         admin_->AddProduct(p);
+       }, true},
+      {"a product twice", [&] {
+         pbs::Product p;
+         p.name = "pb";
+         p.base_path = "/pb3/";
+         admin_->AddProduct(p);
+       }, true},
+      {"a set too large with a license's overrides", [&] {
+         pbs::LicenseChange c;
+         c.overrides = {{"big", std::string(4000, 'x')}};
+         admin_->ChangeLicense("pb", "a", c);
+         pbs::Pairs pairs;
+         for (int i = 0; i < 16; ++i) pairs.push_back({"p" + std::to_string(i), std::string(4000, 'y')});
+         admin_->PutSet("pb", "gold", pairs);
+       }, true},
+      {"the trial's set must exist", [&] {
+         pbs::TrialPolicy t;
+         t.days = 3;
+         t.set = "nope";
+         admin_->SetTrial("pb", t);
+       }, true},
+  };
+  for (const auto& row : rows) {
+    bool refused = false;
+    try {
+      row.act();
+    } catch (const pbs::Refused&) {
+      refused = true;
+    }
+    EXPECT_EQ(refused, row.refused) << row.what;
+  }
+  EXPECT_EQ(Read(Fetch("1", 1).body), "error=100&func101=1.5&func102=0.25");
+}
+
+TEST_F(DatabaseTest, TrialsOncePerAccountAndCappedPerHour) {
+  pbs::TrialPolicy t;
+  t.days = 2;
+  t.set = "trial";
+  t.per_hour = 2;
+  admin_->SetTrial("pb", t);
+  const Clock::time_point start = Noon("2024-02-29");
+  const struct {
+    const char* what;
+    const char* account;
+    Clock::time_point when;
+    std::string reply;
+  } rows[] = {
+      {"first trial", "1", start, "error=100&func101=0.1"},
+      {"the same account again", "1", start + std::chrono::minutes(1), "error=100&func101=0.1"},
+      {"second trial this hour", "2", start + std::chrono::minutes(2), "error=100&func101=0.1"},
+      {"third this hour: capped", "3", start + std::chrono::minutes(3), "error=201&errorD=Unknown account"},
+      {"a running trial still served under the cap", "2", start + std::chrono::minutes(4), "error=100&func101=0.1"},
+      {"an hour after the first: room again", "3", start + std::chrono::minutes(61), "error=100&func101=0.1"},
+      {"the trial's last day", "1", Noon("2024-03-02"), "error=100&func101=0.1"},
+      {"after it: expired, never a second", "1", Noon("2024-03-03"), "error=203&errorD=License expired on 2024-03-02"},
+      {"the empty account gets none", "", start + std::chrono::hours(5), "error=201&errorD=Unknown account"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Read(Fetch(row.account, 0, row.when).body), row.reply) << row.what;
+  // Trials off: a running one is kept, an expired one stays expired, a new
+  // account gets none.
+  t.days = 0;
+  admin_->SetTrial("pb", t);
+  EXPECT_EQ(Read(Fetch("3", 0, Noon("2024-03-01")).body), "error=100&func101=0.1");
+  EXPECT_EQ(Read(Fetch("1", 0, Noon("2024-03-03")).body), "error=203&errorD=License expired on 2024-03-02");
+  EXPECT_EQ(Read(Fetch("4", 0, Noon("2024-03-01")).body), "error=201&errorD=Unknown account");
+  // A license wins over the trial.
+  AddLicense("order-9", {"1"});
+  EXPECT_EQ(Read(Fetch("1", 0, Noon("2024-03-03")).body), "error=100&func101=1.5&func102=0.25");
+}
+
+TEST_F(DatabaseTest, FetchLogWrittenQueriedAndBounded) {
+  std::vector<pbs::FetchLogRow> rows;
+  for (int i = 0; i < 10; ++i) {
+    pbs::FetchLogRow r;
+    r.time = Noon("2024-02-20") + std::chrono::hours(24 * i);
+    r.product = "pb";
+    r.account = i % 2 ? "odd" : std::string(300, 'e');   // cut to 256 bytes
+    r.account_type = i;
+    r.peer = "127.0.0.1";
+    r.https = i % 3 == 0;
+    r.status = 100 + i;
+    r.micros = 250;
+    rows.push_back(r);
+  }
+  service_->WriteLog(rows);
+  const struct {
+    const char* what;
+    std::optional<std::string> account;
+    std::optional<const char*> since;
+    std::size_t limit;
+    std::vector<int> statuses;
+  } queries[] = {
+      {"all, oldest first", std::nullopt, std::nullopt, 0, {100, 101, 102, 103, 104, 105, 106, 107, 108, 109}},
+      {"one account", std::string("odd"), std::nullopt, 0, {101, 103, 105, 107, 109}},
+      {"the cut account", std::string(256, 'e'), std::nullopt, 0, {100, 102, 104, 106, 108}},
+      {"since a day", std::nullopt, "2024-02-27", 0, {107, 108, 109}},
+      {"since a minute", std::nullopt, "2024-02-27T12:01", 0, {108, 109}},
+      {"the latest two", std::nullopt, std::nullopt, 2, {108, 109}},
+  };
+  for (const auto& q : queries) {
+    pbs::LogQuery query;
+    query.product = "pb";
+    query.account = q.account;
+    if (q.since) query.since_micros = pbs::ParseSince(*q.since);
+    query.limit = q.limit;
+    std::vector<int> statuses;
+    for (const auto& r : admin_->QueryLog(query)) statuses.push_back(r.status);
+    EXPECT_EQ(statuses, q.statuses) << q.what;
+  }
+  // Retention: by age, then by count.
+  pbs::LogSettings s;
+  s.retention_days = 5;
+  s.max_rows = 0;
+  admin_->SetLogSettings(s);
+  admin_->PruneLog(Noon("2024-03-01"));
+  pbs::LogQuery all;
+  all.product = "pb";
+  EXPECT_EQ(admin_->QueryLog(all).size(), 5u);   // 02-25 .. 02-29 kept
+  s.max_rows = 2;
+  admin_->SetLogSettings(s);
+  admin_->PruneLog(Noon("2024-03-01"));
+  EXPECT_EQ(admin_->QueryLog(all).size(), 2u);
+  service_->NoteDroppedRows(7);
+  service_->NoteDroppedRows(5);
+  EXPECT_EQ(admin_->DroppedRows(), 12u);
+}
+
+TEST_F(DatabaseTest, BackupIsAWholeDatabase) {
+  AddLicense("order-1", {"1"});
+  const std::string out = dir_.File("copy.db");
+  admin_->Backup(out);
+  {
+    std::ofstream(out + "-wal");   // no stale sidecar may be needed by the copy
+  }
+  std::remove((out + "-wal").c_str());
+  auto copy = pbs::OpenDatabase(out, pbs::OpenMode::kExisting);
+  EXPECT_EQ(copy->GetLicense("pb", "order-1").accounts, std::vector<std::string>{"1"});
+  // A second backup replaces the first.
+  AddLicense("order-2", {"2"});
+  admin_->Backup(out);
+  auto again = pbs::OpenDatabase(out, pbs::OpenMode::kExisting);
+  EXPECT_EQ(again->ListLicenses("pb").size(), 2u);
+  EXPECT_THROW(admin_->Backup(path_), pbs::Refused);
+}
+
+TEST_F(DatabaseTest, AFailingDatabaseIsNeverADecision) {
+  AddLicense("order-1", {"1"});
+  EXPECT_EQ(Fetch("1").status, 100);
+  // The file is overwritten under the open connection: no answer can be
+  // trusted, and none is given.
+  admin_.reset();
+  {
+    std::ofstream f(path_, std::ios::binary | std::ios::trunc);
+    f << std::string(8192, 'x');
+  }
+  std::remove((path_ + "-wal").c_str());
+  EXPECT_THROW(Fetch("1"), pbs::DatabaseUnavailable);
+}
+
+// Files that are not our databases, and databases newer than this program.
+TEST(OpenDatabase, RefusesWhatIsNotOurs) {
+  pbstest::TempDir dir;
+  auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(dir.File(name), std::ios::binary) << bytes;
+    return dir.File(name);
+  };
+  auto sqlite = [&](const std::string& name, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(dir.File(name).c_str(), &db);
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return dir.File(name);
+  };
+  const std::string ours = dir.File("ours.db");
+  pbs::OpenDatabase(ours, pbs::OpenMode::kCreate);
+  const std::string newer = dir.File("newer.db");
+  pbs::OpenDatabase(newer, pbs::OpenMode::kCreate);
+  sqlite("newer.db", "INSERT INTO schema_migrations VALUES (999, 0)");
+  const struct {
+    const char* what;
+    std::string path;
+    pbs::OpenMode mode;
+    bool ok;
+  } rows[] = {
+      {"ours", ours, pbs::OpenMode::kExisting, true},
+      {"ours, init again", ours, pbs::OpenMode::kCreate, true},
+      {"a new file with init", dir.File("new.db"), pbs::OpenMode::kCreate, true},
+      {"an empty file with init", write("empty-init.db", ""), pbs::OpenMode::kCreate, true},
+      {"no file", dir.File("missing.db"), pbs::OpenMode::kExisting, false},
+      {"an empty file", write("empty.db", ""), pbs::OpenMode::kExisting, false},
+      {"a text file", write("text.db", "id,accounts,set\n" + std::string(5000, 'x')), pbs::OpenMode::kExisting, false},
+      {"a text file with init", write("text2.db", std::string(5000, 'x')), pbs::OpenMode::kCreate, false},
+      {"another program's SQLite database", sqlite("other.db", "CREATE TABLE t(x)"), pbs::OpenMode::kCreate, false},
+      {"an SQLite file with another application id", sqlite("appid.db", "PRAGMA application_id=7"),
+       pbs::OpenMode::kExisting, false},
+      {"a newer schema", newer, pbs::OpenMode::kExisting, false},
+  };
+  for (const auto& row : rows) {
+    bool ok = true;
+    try {
+      pbs::OpenDatabase(row.path, row.mode);
+    } catch (const pbs::NotOurDatabase& e) {
+      ok = false;
+    }
+    EXPECT_EQ(ok, row.ok) << row.what;
+  }
+  // A refused file is left as it was.
+  std::ifstream text(dir.File("text2.db"), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(text), {}), std::string(5000, 'x'));
+}
+
+}  // namespace
