@@ -101,6 +101,20 @@ class ServerCase(unittest.TestCase):
         if status != 0:
             raise AssertionError("parambridge-server ended with %s" % status)
 
+    def test_ready_file_names_the_pinned_key(self):
+        # The ready file: the listeners, and with https the served key's pin,
+        # the first of the tree's pins.
+        with open(self.server.ready) as f:
+            ready = dict(line.split("=", 1) for line in f.read().split())
+        self.assertEqual(ready.get("http"), "127.0.0.1:80")
+        if self.https:
+            with open(os.path.join(ARGS.tls_dir, "pins")) as f:
+                self.assertEqual(ready.get("pin"), f.read().split(";")[0])
+            self.assertEqual(ready.get("https"), "127.0.0.1:443")
+        else:
+            self.assertNotIn("https", ready)
+        self.assertNotIn("metrics", ready)
+
     def statuses(self, account, count):
         """The fetch log's statuses for `account`, once it holds `count` rows."""
         rows = self.server.fetch_log(account, count)
@@ -133,6 +147,26 @@ class ServerFetchTest(ServerCase):
             rows = self.server.fetch_log(account, 1)
             self.assertEqual([(r["status"], r["https"], r["account_type"]) for r in rows],
                              [(201, https, 0)])
+
+
+class ServerPinCommandTest(unittest.TestCase):
+    """The pins the server prints (at start and with `pin`) are the ones the
+    tree's pinned DLL was built with (tools/pin.sh, through the openssl
+    command), for each kind of key. No Wine, no ports."""
+
+    def test_pins_agree_with_the_pinned_dll(self):
+        with open(os.path.join(ARGS.tls_dir, "pins")) as f:
+            pins = f.read().strip().split(";")
+        # (certificate or key file, its place in the DLL's pins)
+        table = [("server.crt", 0), ("server.key", 0), ("backup.key", 1), ("ecdsa.crt", 2),
+                 ("ecdsa.key", 2)]
+        for name, index in table:
+            with self.subTest(file=name):
+                r = subprocess.run([ARGS.product_server, "pin", "--cert",
+                                    os.path.join(ARGS.tls_dir, name)],
+                                   capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                                   timeout=60)
+                self.assertEqual((r.returncode, r.stdout.strip()), (0, pins[index]), r.stderr)
 
 
 class ServerLicenseTest(ServerCase):
