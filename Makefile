@@ -181,7 +181,7 @@ demo: deps server
 	        echo "The 64-bit demo runs under 64-bit Wine on this host.";; \
 	    *) echo "make demo: ARCH is 32 or 64, not '$$a'" >&2; exit 2;; esac; \
 	  $(MAKE) --no-print-directory loopback$${a#32} >/dev/null && \
-	    PB_DEMO_ARCH=$$a PB_DEMO_BUILD=$$dir $${where:+$$where "the 32-bit demo"} tools/demo.sh || exit 1; \
+	    PB_DEMO_ARCH=$$a PB_DEMO_BUILD=$$dir PB_SERVER_BIN=$(SERVER_BIN) $${where:+$$where "the 32-bit demo"} tools/demo.sh || exit 1; \
 	done
 
 # A release: the build's DLLs as they are (signed with SIGN_CERT and

@@ -7,7 +7,8 @@
 # PB_DEMO_ARCH=32 (default) shows parambridge.dll as `make win32` built it
 # in build/win32 and writes build/demo/; PB_DEMO_ARCH=64 shows
 # parambridge64.dll from build/win64 under 64-bit Wine and writes
-# build/demo64/.
+# build/demo64/. PB_SERVER_BIN: the parambridge-server to run (default: the
+# one make server builds).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
