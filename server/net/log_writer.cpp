@@ -55,7 +55,23 @@ void LogWriter::Push(FetchLogRow row) noexcept {
   } catch (...) {
     // Out of memory for one row: it is dropped like a row that found no room.
   }
-  metrics_.log_rows_dropped.fetch_add(1);
+  Drop(1);
+}
+
+void LogWriter::Drop(uint64_t rows) {
+  metrics_.log_rows_dropped.fetch_add(rows);
+  unreported_drops_.fetch_add(rows);
+}
+
+void LogWriter::ReportDrops(FetchService& service) {
+  const uint64_t rows = unreported_drops_.load();
+  if (rows == 0) return;
+  try {
+    service.NoteDroppedRows(rows);
+    unreported_drops_.fetch_sub(rows);
+  } catch (...) {
+    // Kept for the next batch; the rows themselves are counted already.
+  }
 }
 
 void LogWriter::Stop() {
@@ -67,7 +83,7 @@ void LogWriter::Stop() {
   if (thread_.joinable()) thread_.join();
   // Rows left when the thread never ran (its service could not be made).
   std::lock_guard<std::mutex> lock(mutex_);
-  metrics_.log_rows_dropped.fetch_add(queue_.size());
+  Drop(queue_.size());
   queue_.clear();
   metrics_.log_queue_depth.store(0);
 }
@@ -75,7 +91,6 @@ void LogWriter::Stop() {
 void LogWriter::Loop(std::unique_ptr<FetchService> service) {
   std::vector<FetchLogRow> batch;
   for (;;) {
-    bool final = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -84,7 +99,6 @@ void LogWriter::Loop(std::unique_ptr<FetchService> service) {
         wake_.wait_for(lock, tuning_.gather,
                        [&] { return stopping_ || queue_.size() >= tuning_.max_batch; });
       }
-      final = stopping_;
       if (queue_.empty()) {
         if (stopping_) break;
         continue;
@@ -95,30 +109,32 @@ void LogWriter::Loop(std::unique_ptr<FetchService> service) {
       queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(take));
       metrics_.log_queue_depth.store(static_cast<int64_t>(queue_.size()));
     }
-    if (Write(*service, batch, final)) {
+    if (Write(*service, batch)) {
       metrics_.log_rows_written.fetch_add(batch.size());
     } else {
-      metrics_.log_rows_dropped.fetch_add(batch.size());
+      Drop(batch.size());
     }
     batch.clear();
+    ReportDrops(*service);
   }
+  ReportDrops(*service);
 }
 
-bool LogWriter::Write(FetchService& service, const std::vector<FetchLogRow>& rows, bool final) {
+bool LogWriter::Write(FetchService& service, const std::vector<FetchLogRow>& rows) {
   static Notice refused(std::chrono::seconds(60));
-  const std::size_t attempts = final ? 1 : tuning_.retries.size() + 1;
+  // After a batch that failed every try, the database is down: one try
+  // each until a write succeeds, so that an outage never makes a stop wait
+  // for the retries of every batch.
+  const std::size_t attempts = failing_ ? 1 : tuning_.retries.size() + 1;
   for (std::size_t attempt = 0; attempt < attempts; ++attempt) {
-    if (attempt > 0) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      // A stop cuts the wait short; the retry still runs once.
-      wake_.wait_for(lock, tuning_.retries[attempt - 1], [&] { return stopping_; });
-    }
+    // A stop waits too: a database locked for a moment at the stop should
+    // still get the last rows.
+    if (attempt > 0) std::this_thread::sleep_for(tuning_.retries[attempt - 1]);
     try {
       service.WriteLog(rows);
-      metrics_.database_up.store(true);
+      failing_ = false;
       return true;
     } catch (const DatabaseUnavailable& e) {
-      metrics_.database_up.store(false);
       refused.Say(std::string("fetch log: the database refused rows: ") + e.what());
     } catch (const std::exception& e) {
       refused.Say(std::string("fetch log: rows not kept: ") + e.what());
@@ -126,6 +142,7 @@ bool LogWriter::Write(FetchService& service, const std::vector<FetchLogRow>& row
       refused.Say("fetch log: rows not kept: an unknown exception");
     }
   }
+  failing_ = true;
   return false;
 }
 

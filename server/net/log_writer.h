@@ -2,10 +2,14 @@
 // a bounded queue in batches and hands each batch to WriteLog. Replies never
 // wait for it: Push only takes a lock and appends. A row that finds the queue
 // full, or whose batch the database refused after the retries, is counted in
-// Metrics::log_rows_dropped; written rows in Metrics::log_rows_written.
+// Metrics::log_rows_dropped, and the writer hands that count to
+// FetchService::NoteDroppedRows after its next batch (kept until a call
+// succeeds); written rows are counted in Metrics::log_rows_written.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -40,13 +44,15 @@ class LogWriter {
   // database, never throws.
   void Push(FetchLogRow row) noexcept;
 
-  // Writes every queued row (one attempt each batch), then joins the thread.
+  // Writes every queued row, then joins the thread.
   // Rows pushed afterwards are dropped.
   void Stop();
 
  private:
   void Loop(std::unique_ptr<FetchService> service);
-  bool Write(FetchService& service, const std::vector<FetchLogRow>& rows, bool final);
+  bool Write(FetchService& service, const std::vector<FetchLogRow>& rows);
+  void Drop(uint64_t rows);
+  void ReportDrops(FetchService& service);
 
   const std::size_t queue_limit_;
   Metrics& metrics_;
@@ -55,6 +61,8 @@ class LogWriter {
   std::condition_variable wake_;
   std::vector<FetchLogRow> queue_;
   bool stopping_ = false;
+  std::atomic<uint64_t> unreported_drops_{0};
+  bool failing_ = false;  // the last batch failed every try (writer thread only)  // dropped, not yet told to the database
   std::thread thread_;
 };
 

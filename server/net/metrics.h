@@ -38,7 +38,7 @@ struct MetricsSnapshot {
   int64_t open_connections = 0;
   int64_t queue_depth = 0;
   int64_t log_queue_depth = 0;
-  bool database_up = true;
+  bool database_up = true;  // the last fetch the database was asked about was answered
 };
 
 // Prometheus text exposition (version 0.0.4), metric names prefixed

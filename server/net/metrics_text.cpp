@@ -95,7 +95,7 @@ std::string FormatMetrics(const MetricsSnapshot& s) {
   One(out, "open_connections", "gauge", "Fetch connections open now.", s.open_connections);
   One(out, "queue_depth", "gauge", "Fetches waiting for a database thread.", s.queue_depth);
   One(out, "log_queue_depth", "gauge", "Fetch log rows waiting for the writer.", s.log_queue_depth);
-  One(out, "database_up", "gauge", "1 unless the database's last call failed.", s.database_up ? 1 : 0);
+  One(out, "database_up", "gauge", "1 unless the last fetch asked of the database failed.", s.database_up ? 1 : 0);
   return out;
 }
 

@@ -16,7 +16,7 @@
 #include <boost/beast/ssl.hpp>
 
 #include "server/net/canned_replies.h"
-#include "server/net/notice.h"
+#include "server/net/fetch_outcome.h"
 
 namespace pbs {
 namespace {
@@ -36,34 +36,6 @@ constexpr std::size_t kLingerBytes = 64 * 1024;
 constexpr std::chrono::seconds kLingerTime{2};
 
 std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
-
-// What a database thread decided about one fetch.
-struct Outcome {
-  std::optional<Unavailable> unavailable;  // set: an empty 503
-  FetchAnswer answer;
-};
-
-Outcome Decide(ServeState& state, FetchService& service, const FetchInput& input,
-               Steady::time_point queued) {
-  static Notice down(std::chrono::seconds(10));
-  Outcome outcome;
-  if (Steady::now() - queued > state.options.queue_wait_limit) {
-    outcome.unavailable = Unavailable::kQueueWait;
-    return outcome;
-  }
-  try {
-    outcome.answer = service.Answer(input);
-    state.metrics.database_up.store(true);
-  } catch (const DatabaseUnavailable& e) {
-    state.metrics.database_up.store(false);
-    down.Say(std::string("fetch: the database is unavailable: ") + e.what());
-    outcome.unavailable = Unavailable::kDatabase;
-  } catch (const std::exception& e) {
-    down.Say(std::string("fetch: ") + e.what());
-    outcome.unavailable = Unavailable::kDatabase;
-  }
-  return outcome;
-}
 
 template <bool kTls>
 class Session : public SessionBase, public std::enable_shared_from_this<Session<kTls>> {
@@ -264,7 +236,9 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     const bool queued = state_.pool.TrySubmit(
         [self = this->shared_from_this(), executor, input = std::move(input),
          queued_at = Steady::now()](FetchService& service) mutable {
-          Outcome outcome = Decide(self->state_, service, input, queued_at);
+          FetchOutcome outcome =
+              DecideFetch(service, input, Steady::now() - queued_at,
+                          self->state_.options.queue_wait_limit, self->state_.metrics);
           net::post(executor, [self = std::move(self), outcome = std::move(outcome)]() mutable {
             self->OnOutcome(std::move(outcome));
           });
@@ -272,7 +246,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (!queued) SendUnavailable(Stopping() ? Unavailable::kStopping : Unavailable::kQueueFull);
   }
 
-  void OnOutcome(Outcome outcome) {
+  void OnOutcome(FetchOutcome outcome) {
     if (outcome.unavailable) return SendUnavailable(*outcome.unavailable);
     FetchAnswer& a = outcome.answer;
     SendReply(a.http_status, std::move(a.body), a.status, std::move(a.product),
@@ -307,7 +281,9 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     response_.result(static_cast<unsigned>(http_status));
     response_.set(http::field::content_type, content_type);
     if (http_status == 405) response_.set(http::field::allow, site_ == Site::kFetch ? "POST" : "GET");
+    keep_alive_ = keep_alive_ && !Stopping();
     response_.keep_alive(keep_alive_);
+    if (!keep_alive_) response_.set(http::field::connection, "close");
     const std::size_t length = body.size();
     if (!head_) response_.body() = std::move(body);
     response_.content_length(length);

@@ -5,6 +5,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace pbs {
@@ -40,6 +44,16 @@ std::string PinOf(EVP_PKEY* key) {
 
 TlsIdentity LoadTlsIdentity(const std::string& cert_file, const std::string& key_file,
                             std::string& error) {
+  // OpenSSL says "system lib" for a file it cannot open: say why.
+  for (const auto& [what, path] : {std::pair<const char*, const std::string&>{"certificate", cert_file},
+                                   {"key", key_file}}) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) {
+      error = std::string(what) + " " + path + ": " + std::strerror(errno);
+      return {};
+    }
+    std::fclose(file);
+  }
   ERR_clear_error();
   auto context = std::make_shared<ssl::context>(ssl::context::tls_server);
   context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
