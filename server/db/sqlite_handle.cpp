@@ -103,6 +103,12 @@ Transaction::~Transaction() {
 }
 
 void Transaction::Commit() {
+  // A statement left on a row counts as in progress and would hold the
+  // commit back: every statement of this transaction is done by now.
+  for (sqlite3_stmt* stmt = sqlite3_next_stmt(connection_.Raw(), nullptr); stmt;
+       stmt = sqlite3_next_stmt(connection_.Raw(), stmt)) {
+    sqlite3_reset(stmt);
+  }
   connection_.Exec("COMMIT");
   open_ = false;
 }

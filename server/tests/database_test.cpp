@@ -276,6 +276,11 @@ TEST_F(DatabaseTest, FetchLogWrittenQueriedAndBounded) {
     r.micros = 250;
     rows.push_back(r);
   }
+  // Kept whatever their age (the writer prunes by the settings as it goes).
+  pbs::LogSettings keep;
+  keep.retention_days = 0;
+  keep.max_rows = 0;
+  admin_->SetLogSettings(keep);
   service_->WriteLog(rows);
   const struct {
     const char* what;
@@ -348,6 +353,11 @@ TEST_F(DatabaseTest, AFailingDatabaseIsNeverADecision) {
     f << std::string(8192, 'x');
   }
   std::remove((path_ + "-wal").c_str());
+  {
+    // The shared index zeroed: the connection cannot trust what it holds.
+    std::fstream shm(path_ + "-shm", std::ios::binary | std::ios::in | std::ios::out);
+    shm << std::string(32768, '\0');
+  }
   EXPECT_THROW(Fetch("1"), pbs::DatabaseUnavailable);
 }
 
