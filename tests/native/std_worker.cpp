@@ -78,6 +78,12 @@ void Join(Handle h) noexcept {
   delete shared;
 }
 
+bool WaitFor(Handle h, std::uint32_t ms) noexcept {
+  auto* shared = static_cast<Shared*>(h);
+  std::unique_lock<std::mutex> hold((*shared)->m);
+  return (*shared)->cv.wait_for(hold, std::chrono::milliseconds(ms), [&] { return (*shared)->ended; });
+}
+
 void Release(Handle h) noexcept { delete static_cast<Shared*>(h); }
 
 void Pause() noexcept { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
