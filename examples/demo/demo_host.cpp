@@ -33,6 +33,7 @@
 #include "claim_table.h"
 #include "dlls_table.h"
 #include "mql4_kit.h"
+#include "refresh_table.h"
 
 namespace {
 
@@ -401,6 +402,10 @@ int Offline(const Options& o) {
   const std::string values[3] = {"-1", "-1", "-1"};
   int failures = 0;
   int round = 0;
+  // The terminal model's tables first: they load no module.
+  failures += ClaimTable(round);
+  failures += DllsTable(round);
+  failures += RefreshTable(round);
   Terminal terminal;
   for (const OfflineRound& r : rounds) {
     round++;
@@ -476,8 +481,6 @@ int Offline(const Options& o) {
     if (!r.account && got) kit.PbFinish();
     FreeLibrary(m.dll);
   }
-  failures += ClaimTable(round);
-  failures += DllsTable(round);
   std::printf("offline: %s\n", failures ? "FAILED" : "all rounds as expected");
   return failures ? 5 : 0;
 }
