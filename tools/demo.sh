@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # make demo: the stand-in product server on loopback, and the demo host (an
 # expert advisor's part, played by a Windows console program) under Wine:
-# a fetch, a sample dialog with its screenshot, a failed fetch.
+# a fetch, a sample dialog with its screenshot, the vendor changing a value
+# and then revoking the licence while the module runs (each reaching it at
+# the sample expert's next refresh), a failed fetch.
 # PB_DEMO_ARCH=32 (default) shows parambridge.dll as `make win32` built it
 # in build/win32 and writes build/demo/; PB_DEMO_ARCH=64 shows
 # parambridge64.dll from build/win64 under 64-bit Wine and writes
@@ -49,7 +51,7 @@ fi
 if [ "$scheme" = https ]; then https_port=443; else https_port=0; fi
 
 mkdir -p "$out"
-rm -f "$out/dialog.png" "$out/server.ready" "$out/demo.log"
+rm -f "$out/dialog.png" "$out/server.ready" "$out/demo.log" "$out"/vendor-*.done
 : >"$out/server.log"
 : >"$out/demo.log"
 
@@ -85,9 +87,11 @@ if ! flock -n 9; then
   flock -w 120 9 || die "the loopback ports stayed busy for 2 minutes ($lock)"
 fi
 
+# The product server: the one function to swap for another server.
 # start_server LOG CERT_DIR: the stand-in on $address, http on 80 and,
 # with a CERT_DIR, https on 443 with the certificate there (made by the
-# server when missing).
+# server when missing). Its control interface (http://$address/_pb/) lets
+# the vendor's steps below set its next reply.
 start_server() {
   local log=$1 cert_dir=${2:-} https=$https_port
   [ -n "$cert_dir" ] && https=443
@@ -95,7 +99,7 @@ start_server() {
   : >"$log"
   python3 "$server" --params "$params" --bind "$address" --http-port 80 --https-port "$https" \
     ${cert_dir:+--cert-dir "$cert_dir"} --base-path "$base_path" --ready-file "$out/server.ready" \
-    --log "$log" </dev/null 2>"$out/server.err" &
+    --log "$log" --control </dev/null 2>"$out/server.err" &
   server_pid=$!
   for _ in $(seq 100); do
     [ -s "$out/server.ready" ] && return 0
@@ -119,6 +123,33 @@ stop_server() {
   server_pid=""
 }
 
+# The vendor's two steps while the demo host runs, on the running server
+# (no restart): the stand-in is told its next reply for the demo account.
+# Another product server replaces these with its own way of changing a
+# value and revoking a licence.
+vendor_reply() {
+  curl -fsS --noproxy '*' -o /dev/null -X POST --data-binary "$1" "http://$address/_pb/script"
+}
+# Step 1: func101 of the demo account becomes $new_value, the rest as the
+# parameter file has it.
+new_value=2.25
+vendor_change_value() {
+  local script
+  script=$(python3 - "$params" "$new_value" <<'PY'
+import json, sys
+table = json.load(open(sys.argv[1], encoding="utf-8"))["accounts"]["12345"]["*"]
+pairs = [["error", "100"]] + [[k, sys.argv[2] if k == "func101" else str(v)] for k, v in table.items()]
+print(json.dumps([{"pairs": pairs}]))
+PY
+) || return 1
+  vendor_reply "$script"
+}
+# Step 2: the licence revoked (a decision: statuses 201 to 299).
+revoked_text="Licence revoked (refund)"
+vendor_revoke() {
+  vendor_reply "[{\"pairs\": [[\"error\", \"203\"], [\"errorD\", \"$revoked_text\"]]}]"
+}
+
 say "starting the stand-in server: $scheme://$address${base_path}run/ with $(basename "$params")"
 start_server "$out/server.log"
 
@@ -126,17 +157,35 @@ say "running the demo host under Wine"
 echo
 # The host prints "dialog-ready X Y W H" once its dialog is painted; the
 # keystrokes and the screenshot come from here meanwhile.
+# It prints "vendor-step N" before each refresh and waits for
+# vendor-N.done in $out (Wine's Z: drive is the root), made once the
+# vendor's step N is done.
 (cd "$build" && exec timeout 90 "$wine_run" "$host" --dll "$dll_name" \
-  --seconds "$seconds") >"$out/demo.log" 2>"$out/demo.err" </dev/null &
+  --seconds "$seconds" --vendor-gate "Z:$out") >"$out/demo.log" 2>"$out/demo.err" </dev/null &
 host_pid=$!
 shown=0
 shot=""
 typed=0
+vendor_done=0
+hidden=(-e '^dialog-ready' -e '^demo-summary' -e '^vendor-step')
 while :; do
   n=$(wc -l <"$out/demo.log")
   if [ "$n" -gt "$shown" ]; then
-    sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v -e '^dialog-ready' -e '^demo-summary' || true
+    sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v "${hidden[@]}" || true
     shown=$n
+  fi
+  step=$((vendor_done + 1))
+  # Only once the lines before it have been shown.
+  if [ "$step" -le 2 ] && head -n "$shown" "$out/demo.log" | grep -q "^vendor-step $step"; then
+    if [ "$step" = 1 ]; then
+      say "the vendor changes func101 of account 12345 to $new_value on the running server"
+      vendor_change_value || die "the server did not take the vendor's change"
+    else
+      say "the vendor revokes the licence of account 12345 (\"$revoked_text\")"
+      vendor_revoke || die "the server did not take the revocation"
+    fi
+    : >"$out/vendor-$step.done"
+    vendor_done=$step
   fi
   if [ -z "$shot" ] && grep -q '^dialog-ready' "$out/demo.log"; then
     read -r _ x y w h < <(grep -m1 '^dialog-ready' "$out/demo.log")
@@ -159,11 +208,11 @@ done
 wait "$host_pid" && host_rc=0 || host_rc=$?
 host_pid=""
 n=$(wc -l <"$out/demo.log")
-[ "$n" -gt "$shown" ] && { sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v -e '^dialog-ready' -e '^demo-summary' || true; }
+[ "$n" -gt "$shown" ] && { sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v "${hidden[@]}" || true; }
 echo
 
 stop_server
-requests=$(grep -c 'POST' "$out/server.log" 2>/dev/null || true)
+requests=$(grep 'POST' "$out/server.log" 2>/dev/null | grep -vc '/_pb/' || true)
 say "server stopped (${requests:-0} requests, log in ${out#"$root"/}/server.log)"
 
 # The secure path: the tree's pinned DLL (https://127.0.0.1/parambridge/,
