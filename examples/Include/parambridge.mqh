@@ -138,8 +138,8 @@
 //   6. "Allow DLL imports". Every Pb... function that calls an import
 //      asks PbDllsAllowed() first: when the terminal or the program does
 //      not allow DLL imports it calls nothing, says once with Print where
-//      to tick it, and returns its failure value (PbLoadParameters:
-//      PB_LOAD_DLLS_OFF). Your own code needs no check of its own, as long
+//      to tick it, and returns its failure value (PbLoadParameters and
+//      PbRefreshParameters: PB_LOAD_DLLS_OFF). Your own code needs no check of its own, as long
 //      as it calls the imports only through the Pb... functions.
 //   7. A failed fetch (PB_LOAD_FAILED): PbFailureKind(PbLastErrorDescription())
 //      tells a refusal by the server (trying again does not help until the
@@ -563,9 +563,10 @@ struct PbMsg
 //+------------------------------------------------------------------+
 // Every kit function that calls an imported function (this DLL's, or
 // kernel32's and user32's) asks this first, and returns its failure value
-// without calling when it is false: PbLoadParameters PB_LOAD_DLLS_OFF, the
-// getters -1.0, the window functions 0 (PbRunDialog PB_DIALOG_STOPPED),
-// the text readers an empty string. True when the terminal allows DLL
+// without calling when it is false: PbLoadParameters and
+// PbRefreshParameters PB_LOAD_DLLS_OFF, the getters -1.0, the window
+// functions 0 (PbRunDialog PB_DIALOG_STOPPED), the text readers an empty
+// string. True when the terminal allows DLL
 // imports (TERMINAL_DLLS_ALLOWED, "Permission to use DLL") and so does this
 // program (MQL_DLLS_ALLOWED); otherwise false, with one Print per program
 // saying where to tick it. Without the guard the terminal's own answer to
