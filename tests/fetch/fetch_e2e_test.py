@@ -721,8 +721,9 @@ class RefreshTest(LoopbackCase):
             replies.append(reply)
         self.server.reset()
         self.server.script(*replies)
-        lines, requests = self.interact(self.L + ["storm", "8", str(n), "12345", "0", str(hold), "f103"],
-                              self.release_on("held"))
+        lines, requests = self.interact(
+            self.L + ["storm", "8", str(n), "12345", "0", str(hold), "f103"],
+            self.release_on("held"))
         self.assertEqual(lines, ["load 1", "held readers=progressed", "storm %d odd=0" % n,
                                  getter("f103", n + 1.0)])
         self.assertEqual(requests, n + 1)
