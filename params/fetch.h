@@ -60,7 +60,9 @@ std::int32_t RunRefreshExchange(const char* account, std::int32_t accountType);
 std::int32_t NoExchange();
 
 // Records a refresh whose exchange has not ended in time as a failed
-// connection; returns 0. The exchange's own code replaces it when it ends.
+// connection; returns 0. The exchange's own code replaces it when it ends
+// (an exchange that ends in the instant between the caller's give-up and
+// this store keeps its outcome, and the code reads 3 until the next one).
 std::int32_t ExchangeOverdue();
 
 std::int32_t LastErrorCode();
