@@ -29,10 +29,10 @@ fragment after its first 40 characters; one row may hold several messages
 (the MQL4 and the MQL5 wording, a Print and its Alert).
 
 THE TABLE is the first Markdown table after the heading "Messages in the
-Experts log" (of any level) in the page given by --table. Each row's message is the first `code span` of its
-first column; its INSTALL KEY is the first 40 characters of the longest piece
-of that span between "..." marks, and INSTALL.txt must contain it
-(whitespace collapsed).
+Experts log" (of any level) in the page given by --table. Each row's message
+is the first `code span` of its first column; its INSTALL KEY is the first 40
+characters of the longest piece of that span between "..." marks, and
+INSTALL.txt must contain it (whitespace collapsed).
 
 --self-test plants faults in copies of the files (a new Print in the kit, a
 new Comment through a variable in a sample, a row's message dropped from
