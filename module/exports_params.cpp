@@ -42,6 +42,12 @@ std::int32_t __stdcall LoadParameters(const char* account, std::int32_t accountT
   return pb::LoadParameters(account, accountType);  // never throws
 }
 
+// Asks the server again, loaded or not, and returns within 30 seconds
+// (params/fetch.h has the outcomes).
+std::int32_t __stdcall RefreshParameters(const char* account, std::int32_t accountType) {
+  return pb::RefreshParameters(account, accountType);  // never throws
+}
+
 std::int32_t __stdcall GetLastErrorCode() { return pb::LastErrorCode(); }
 
 // The caller's buffer has no stated size; MQL4 callers reserve 256 bytes, so

@@ -69,6 +69,10 @@ void Join(Handle h) noexcept {
   CloseHandle(h);
 }
 
+bool WaitFor(Handle h, std::uint32_t ms) noexcept {
+  return WaitForSingleObject(h, ms) == WAIT_OBJECT_0;
+}
+
 void Release(Handle h) noexcept { CloseHandle(h); }
 
 void Pause() noexcept { Sleep(10); }

@@ -3,10 +3,12 @@
 #include <atomic>
 #include <charconv>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "params/form.h"
 #include "params/last_error.h"
+#include "params/parse_double.h"
 #include "params/pins.h"
 #include "params/reply_codec.h"
 #include "params/store.h"
@@ -40,12 +42,19 @@ const char* ModuleErrorText(std::int32_t code) {
 // by a caller whose exchange cannot start (NoExchange): one atomic store.
 std::atomic<std::int32_t> g_lastErrorCode{kCodeNone};
 
-// Ends the exchange with `code`: for a server's status the reply's errorD is
-// kept first (the next exchange empties the store at its start, and a caller
-// that got 0 and asks why must hear its own exchange's reason), then the
-// code. The exchange only (on the fetch's worker thread).
-void SetOutcome(std::int32_t code) {
-  if (code > kLastModuleCode) PublishErrorDescription(GetParameterText("errorD"));
+// A status from 201 to 299 is the server's decision on this account
+// (unknown, type not allowed, expired, suspended, revoked): a refresh that
+// gets one unloads the module. Every other failure keeps what it has.
+constexpr std::int32_t kFirstDecision = 201;
+constexpr std::int32_t kLastDecision = 299;
+
+// Ends the exchange with `code`: for a server's status the reply's errorD
+// (`description`) is kept first (the next exchange empties the store at its
+// start, and a caller that got 0 and asks why must hear its own exchange's
+// reason), then the code: the last thing an exchange writes. The exchange
+// only (on the fetch's worker thread).
+void SetOutcome(std::int32_t code, std::string_view description = {}) {
+  if (code > kLastModuleCode) PublishErrorDescription(description);
   g_lastErrorCode = code;
 }
 
@@ -76,6 +85,17 @@ std::string FormatAccountType(std::int32_t accountType) {
   return std::string(digits, r.ptr);
 }
 
+// The reply text of one POST of the account's fields; empty when the
+// exchange failed (or the build's pins do not decode).
+std::string Post(const char* account, std::int32_t accountType) {
+  const ProductPins& pins = Pins();
+  if (!pins.valid) return {};
+  FieldMap fields;
+  fields["account"] = account ? account : "";
+  fields["accountType"] = FormatAccountType(accountType);
+  return PostForm(kEndpoint, EncodeForm(fields).c_str(), pins.pins);
+}
+
 std::int32_t Fetch(const char* account, std::int32_t accountType) {
   // Each exchange is judged on its own reply: nothing an earlier reply left
   // (its status, its description, its values) answers for this one.
@@ -85,15 +105,7 @@ std::int32_t Fetch(const char* account, std::int32_t accountType) {
     SetParameter("test", "2");
   }
 
-  const ProductPins& pins = Pins();
-  if (!pins.valid) {
-    SetOutcome(kCodeNoConnection);
-    return 0;
-  }
-  FieldMap fields;
-  fields["account"] = account ? account : "";
-  fields["accountType"] = FormatAccountType(accountType);
-  std::string reply = PostForm(kEndpoint, EncodeForm(fields).c_str(), pins.pins);
+  std::string reply = Post(account, accountType);
   if (reply.empty()) {
     SetOutcome(kCodeNoConnection);
     return 0;
@@ -110,8 +122,54 @@ std::int32_t Fetch(const char* account, std::int32_t accountType) {
     SetLoaded();
     return 1;
   }
-  SetOutcome(StatusToCode(status));
+  SetOutcome(StatusToCode(status), GetParameterText("errorD"));
   return 0;
+}
+
+// A loaded module's exchange. The reply is decoded apart from the store,
+// which readers go on reading, and replaces it only on success (the new
+// values, loaded) or on the server's decision (that reply's pairs, not
+// loaded): one snapshot either way. Any other outcome leaves the store and
+// the loaded flag as they were. The store then holds what a load's exchange
+// of the same reply leaves: "test" = "2" and the reply's pairs.
+std::int32_t Refresh(const char* account, std::int32_t accountType) {
+  std::string reply = Post(account, accountType);
+  if (reply.empty()) {
+    SetOutcome(kCodeNoConnection);
+    return 0;
+  }
+  ParameterMap entries{{"test", "2"}};
+  DecodeReplyInto(std::move(reply), entries);
+  const auto error = entries.find("error");
+  const double status = error == entries.end() ? -1.0 : ParseDouble(error->second, -1.0);
+  if (status == -1.0) {
+    SetOutcome(kCodeNoStatus);
+    return 0;
+  }
+  if (status == 100.0) {
+    PublishParameters(std::move(entries), true);
+    SetOutcome(kCodeSuccess);
+    return 1;
+  }
+  const std::int32_t code = StatusToCode(status);
+  const auto errorD = entries.find("errorD");
+  const std::string description = errorD == entries.end() ? std::string() : errorD->second;
+  if (code >= kFirstDecision && code <= kLastDecision) PublishParameters(std::move(entries), false);
+  SetOutcome(code, description);
+  return 0;
+}
+
+// Runs `exchange` on the calling thread; an exception out of it (only
+// std::bad_alloc is ever thrown inside the module) counts as a failed
+// connection, with the store as the exchange left it.
+template <typename Exchange>
+std::int32_t Guarded(Exchange exchange, const char* account, std::int32_t accountType) {
+  try {
+    return exchange(account, accountType);
+  } catch (...) {
+    SetOutcome(kCodeNoConnection);
+    return 0;
+  }
 }
 
 }  // namespace
@@ -129,17 +187,19 @@ std::int32_t RunExchange(const char* account, std::int32_t accountType) {
   // Checked again here: an exchange that starts after another's success
   // returns 1 without a request.
   if (IsLoaded()) return 1;
-  try {
-    return Fetch(account, accountType);
-  } catch (...) {
-    // Only std::bad_alloc is ever thrown inside the module; running out of
-    // memory anywhere in the exchange counts as a failed connection.
-    SetOutcome(kCodeNoConnection);
-    return 0;
-  }
+  return Guarded(Fetch, account, accountType);
+}
+
+std::int32_t RunRefreshExchange(const char* account, std::int32_t accountType) {
+  return Guarded(IsLoaded() ? Refresh : Fetch, account, accountType);
 }
 
 std::int32_t NoExchange() {
+  g_lastErrorCode = kCodeNoConnection;
+  return 0;
+}
+
+std::int32_t ExchangeOverdue() {
   g_lastErrorCode = kCodeNoConnection;
   return 0;
 }

@@ -70,12 +70,15 @@ std::string Base64Decode(std::string_view encoded) {
   return out;
 }
 
-void SplitPairs(std::string_view decoded, std::string_view delimiters) {
+namespace {
+
+// The pairs of `decoded` (up to its first NUL), in order, handed to
+// store(name, value).
+template <typename Store>
+void ForEachPair(std::string_view decoded, std::string_view delimiters, Store store) {
   const std::size_t nul = decoded.find('\0');
   if (nul != std::string_view::npos) decoded = decoded.substr(0, nul);
 
-  // Readers see the store before the reply or with all of its pairs.
-  WriteBatch batch;
   std::array<bool, 256> isDelimiter{};
   for (unsigned char c : delimiters) isDelimiter[c] = true;
 
@@ -93,14 +96,39 @@ void SplitPairs(std::string_view decoded, std::string_view delimiters) {
     if (name.empty()) return;
     const std::string_view value = nextToken();
     if (value.empty()) return;
-    SetParameter(name, value);
+    store(name, value);
   }
 }
 
-void DecodeReply(std::string reply) {
+// Decodes the reply's Base64 in its own buffer (decoding only shrinks).
+void DecodeInPlace(std::string& reply) {
   auto* p = reinterpret_cast<unsigned char*>(reply.data());
   reply.resize(DecodeRun(p, reply.size(), reply.data()));
+}
+
+}  // namespace
+
+void SplitPairs(std::string_view decoded, std::string_view delimiters) {
+  // Readers see the store before the reply or with all of its pairs.
+  WriteBatch batch;
+  ForEachPair(decoded, delimiters, SetParameter);
+}
+
+void DecodeReply(std::string reply) {
+  DecodeInPlace(reply);
   SplitPairs(reply, "=&");
+}
+
+void DecodeReplyInto(std::string reply, ParameterMap& entries) {
+  DecodeInPlace(reply);
+  ForEachPair(reply, "=&", [&entries](std::string_view name, std::string_view value) {
+    const auto it = entries.find(name);
+    if (it != entries.end()) {
+      it->second.assign(value);
+    } else {
+      entries.emplace(name, value);
+    }
+  });
 }
 
 }  // namespace pb

@@ -2,12 +2,14 @@
 // padding optional) of the text name=value&name=value&...
 //
 // Decoding never fails and reports nothing: a body that strays from the
-// format only yields fewer pairs. Pairs are written into the parameter store;
-// nothing is removed from it.
+// format only yields fewer pairs. Pairs are written into the parameter store
+// (nothing is removed from it), or into a map of the caller's.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "params/store.h"
 
 namespace pb {
 
@@ -29,5 +31,9 @@ void SplitPairs(std::string_view decoded, std::string_view delimiters);
 // second copy of it: pass it with std::move. Nothing proportional to the
 // reply is allocated when its first byte is outside the alphabet.
 void DecodeReply(std::string reply);
+
+// DecodeReply into `entries` instead of the store: the same pairs, added to
+// or replacing those `entries` holds. Touches no shared state.
+void DecodeReplyInto(std::string reply, ParameterMap& entries);
 
 }  // namespace pb

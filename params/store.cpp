@@ -1,7 +1,7 @@
 #include "params/store.h"
 
 #include <atomic>
-#include <map>
+#include <utility>
 
 #include "params/parse_double.h"
 
@@ -13,12 +13,16 @@
 namespace pb {
 namespace {
 
-// std::string's operator< compares with char_traits<char>::compare, which is
-// memcmp: unsigned bytes, a proper prefix first.
-using Map = std::map<std::string, std::string, std::less<>>;
+using Map = ParameterMap;
 
+constexpr int kFixedCount = 3;
+
+// One published state: the entries, the loaded flag and the fixed getters'
+// answers (meaningful only when loaded), read by readers as one.
 struct Snapshot {
   Map map;
+  bool loaded = false;
+  double fixed[kFixedCount] = {-1.0, -1.0, -1.0};
   Snapshot* nextRetired = nullptr;
 };
 
@@ -34,7 +38,32 @@ Snapshot* g_draft = nullptr;  // the open batch's copy
 int g_batchDepth = 0;
 Snapshot* g_retired = nullptr;  // replaced, maybe still being read
 
-constexpr const char* kFixedNames[] = {"func101", "func102", "func103"};
+constexpr const char* kFixedNames[kFixedCount] = {"func101", "func102", "func103"};
+
+// A new snapshot holding what `s` holds (the empty store for null).
+Snapshot* CopyOf(const Snapshot* s) {
+  auto* copy = new Snapshot;
+  if (s) {
+    copy->map = s->map;
+    copy->loaded = s->loaded;
+    for (int i = 0; i < kFixedCount; ++i) copy->fixed[i] = s->fixed[i];
+  }
+  return copy;
+}
+
+void ReadFixed(Snapshot& s) {
+  for (int i = 0; i < kFixedCount; ++i) {
+    const auto it = s.map.find(kFixedNames[i]);
+    s.fixed[i] = it == s.map.end() ? -1.0 : ParseDouble(it->second, -1.0);
+  }
+}
+
+// The writer's open draft, made from the published store when there is none.
+Snapshot& Draft() {
+  // Only the writer replaces g_published, so it can read it unguarded.
+  if (!g_draft) g_draft = CopyOf(g_published.load());
+  return *g_draft;
+}
 
 void FreeList(Snapshot* s) {
   while (s) {
@@ -65,21 +94,14 @@ class ReadGuard {
   ~ReadGuard() { g_readers.fetch_sub(1); }
   ReadGuard(const ReadGuard&) = delete;
   ReadGuard& operator=(const ReadGuard&) = delete;
+  const Snapshot* snapshot() const { return g_published.load(); }
   const Map* map() const {
-    const Snapshot* s = g_published.load();
+    const Snapshot* s = snapshot();
     return s ? &s->map : nullptr;
   }
 };
 
 }  // namespace
-
-namespace detail {
-double g_fixedValues[3] = {-1.0, -1.0, -1.0};
-std::atomic<bool> g_loaded{false};
-}  // namespace detail
-
-using detail::g_fixedValues;
-using detail::g_loaded;
 
 WriteBatch::WriteBatch() { ++g_batchDepth; }
 
@@ -88,16 +110,12 @@ WriteBatch::~WriteBatch() {
 }
 
 void SetParameter(std::string_view name, std::string_view value) {
-  if (!g_draft) {
-    // Only the writer replaces g_published, so it can read it unguarded.
-    const Snapshot* current = g_published.load();
-    g_draft = current ? new Snapshot{current->map} : new Snapshot;
-  }
-  auto it = g_draft->map.find(name);
-  if (it != g_draft->map.end()) {
+  Map& map = Draft().map;
+  auto it = map.find(name);
+  if (it != map.end()) {
     it->second.assign(value);  // reuses the value's storage where it can
   } else {
-    g_draft->map.emplace(name, value);
+    map.emplace(name, value);
   }
 #ifdef PB_TEST_STORE_WRITE_PAUSE_MS
   // A test build only (tests/fetch): a wide write path, for a test that
@@ -111,7 +129,12 @@ void ClearParameters() {
   if (g_draft) {
     g_draft->map.clear();
   } else {
+    const Snapshot* current = g_published.load();
     g_draft = new Snapshot;
+    if (current) {
+      g_draft->loaded = current->loaded;
+      for (int i = 0; i < kFixedCount; ++i) g_draft->fixed[i] = current->fixed[i];
+    }
   }
   if (g_batchDepth == 0) Publish();
 }
@@ -137,12 +160,34 @@ double GetParameter(const std::string& name, double defaultValue) {
   return ParseDouble(value, defaultValue);
 }
 
-bool IsLoaded() { return g_loaded.load(std::memory_order_acquire); }
+bool IsLoaded() {
+  ReadGuard read;
+  const Snapshot* s = read.snapshot();
+  return s && s->loaded;
+}
 
 void SetLoaded() {
   if (IsLoaded()) return;
-  for (int i = 0; i < 3; ++i) g_fixedValues[i] = GetParameter(kFixedNames[i], -1.0);
-  g_loaded.store(true, std::memory_order_release);
+  Snapshot& draft = Draft();
+  ReadFixed(draft);
+  draft.loaded = true;
+  if (g_batchDepth == 0) Publish();
+}
+
+void PublishParameters(Map entries, bool loaded) {
+  auto* next = new Snapshot;
+  next->map = std::move(entries);
+  next->loaded = loaded;
+  if (loaded) ReadFixed(*next);
+  delete g_draft;  // none is open outside a batch
+  g_draft = next;
+  Publish();
+}
+
+double FixedGetter(FixedName name) {
+  ReadGuard read;
+  const Snapshot* s = read.snapshot();
+  return s && s->loaded ? s->fixed[static_cast<int>(name)] : -1.0;
 }
 
 void ReleaseStoreForUnload() {
@@ -156,8 +201,6 @@ void ReleaseStoreForUnload() {
 void ResetStoreForTesting() {
   ReleaseStoreForUnload();
   g_batchDepth = 0;
-  g_loaded.store(false, std::memory_order_relaxed);
-  for (double& v : g_fixedValues) v = -1.0;
 }
 
 void ForEachParameterForTesting(void (*visit)(const std::string&, const std::string&)) {

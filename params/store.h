@@ -2,8 +2,9 @@
 //
 // Names and values are byte strings; names compare byte by byte as unsigned
 // values, case counts, nothing is trimmed. Entries are added or replaced;
-// only ClearParameters removes them, at the start of each exchange. Readers
-// get copies; no reference into the store leaves this file.
+// only ClearParameters (at the start of a load's exchange) and
+// PublishParameters (a refresh's outcome) remove them. Readers get copies;
+// no reference into the store leaves this file.
 //
 // Threads: one writer, any number of readers, and no lock at all. In the DLL
 // the writer is the fetch's worker thread, which no terminal ever ends; a
@@ -12,15 +13,21 @@
 // before or after a write (or a whole WriteBatch), never part of one. A
 // snapshot that readers may still hold is freed later, once no reader is
 // inside; a reader ended inside keeps the replaced snapshots until the module
-// is unloaded (memory, never a wait). The fixed-name getters read values
-// cached when the loaded flag was set.
+// is unloaded (memory, never a wait). A snapshot holds the entries, the
+// loaded flag and the fixed-name getters' answers together, so a reader
+// never sees the getters of one reply beside the entries of another.
 #pragma once
 
-#include <atomic>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 
 namespace pb {
+
+// Entries as the store holds them (std::string's operator< is memcmp:
+// unsigned bytes, a proper prefix first).
+using ParameterMap = std::map<std::string, std::string, std::less<>>;
 
 // Adds the entry, or replaces the value of the present one. The writer only.
 // Outside a WriteBatch it is published at once (one copy of the store).
@@ -38,10 +45,10 @@ class WriteBatch {
   WriteBatch& operator=(const WriteBatch&) = delete;
 };
 
-// Removes every entry. The writer only, like SetParameter. The fetch calls it
-// before each exchange, while the loaded flag is clear (nothing reads the
-// cached getters' values then), so that a reply is judged on its own entries
-// only.
+// Removes every entry; the loaded flag and the getters' answers stay. The
+// writer only, like SetParameter. A load's exchange calls it at its start,
+// while the loaded flag is clear (the getters answer -1.0 then), so that a
+// reply is judged on its own entries only.
 void ClearParameters();
 
 // A copy of the value, or empty text when the name is absent. Never adds an
@@ -52,19 +59,26 @@ std::string GetParameterText(const std::string& name);
 // thread; never waits.
 double GetParameter(const std::string& name, double defaultValue);
 
-// Set by the first successful fetch; never cleared while the module stays
-// loaded. SetLoaded (the writer) reads "func101".."func103" from the store
-// once and then publishes the flag (release); IsLoaded reads it (acquire).
-// Nothing writes the store after it is set, so the cached answers stay equal
-// to the store's.
+// Set by a successful fetch; cleared only by a refresh that the server
+// refuses (PublishParameters). SetLoaded (the writer) reads "func101" to
+// "func103" from the store once and publishes them with the flag, in the
+// next snapshot (at once outside a batch). Any thread may call IsLoaded;
+// it never waits.
 bool IsLoaded();
 void SetLoaded();
 
-// The answers of the fixed-name getters: -1.0 until loaded, then the stored
-// number for "func101", "func102" or "func103" with default -1.0. A read of
-// a cached double; never waits for a fetch in progress.
+// Replaces the whole store with `entries` and the loaded flag with `loaded`
+// (the fixed getters' answers read from `entries`): readers see the store
+// before or after, never an emptied or half-written one. The writer only,
+// outside a batch.
+void PublishParameters(ParameterMap entries, bool loaded);
+
+// The answers of the fixed-name getters: -1.0 until loaded, then the number
+// stored for "func101", "func102" or "func103" (default -1.0) when the
+// snapshot was published. Any thread; never waits for a fetch in progress,
+// never allocates.
 enum class FixedName { kFunc101, kFunc102, kFunc103 };
-inline double FixedGetter(FixedName name);
+double FixedGetter(FixedName name);
 
 // Frees every snapshot. Only when no other thread can use the store: the
 // DLL calls it when FreeLibrary unloads it (no worker runs then: each holds
@@ -76,16 +90,5 @@ void ReleaseStoreForUnload();
 // entry in order. Not to be called while another thread uses the store.
 void ResetStoreForTesting();
 void ForEachParameterForTesting(void (*visit)(const std::string& name, const std::string& value));
-
-namespace detail {
-// Written only by SetLoaded, before the flag is published.
-extern double g_fixedValues[3];
-extern std::atomic<bool> g_loaded;
-}  // namespace detail
-
-inline double FixedGetter(FixedName name) {
-  if (!detail::g_loaded.load(std::memory_order_acquire)) return -1.0;
-  return detail::g_fixedValues[static_cast<int>(name)];
-}
 
 }  // namespace pb

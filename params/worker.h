@@ -25,6 +25,10 @@ Handle Open(std::uint32_t id) noexcept;
 // Waits until the thread of `h` has ended, then releases `h`.
 void Join(Handle h) noexcept;
 
+// Waits at most `ms` milliseconds for the thread of `h` to end; true when it
+// has. `h` stays held either way.
+bool WaitFor(Handle h, std::uint32_t ms) noexcept;
+
 // Releases `h` without waiting.
 void Release(Handle h) noexcept;
 

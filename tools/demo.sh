@@ -2,8 +2,10 @@
 # make demo: the product server (parambridge-server) on loopback, on a
 # database seeded here, and the demo host (an expert advisor's part, played
 # by a Windows console program) under Wine: a fetch, a sample dialog with
-# its screenshot, a failed fetch, and the refusals of an expired and a
-# revoked license.
+# its screenshot, the vendor changing a value and then revoking the license
+# while the module runs (each reaching it at the sample expert's next
+# refresh), a failed fetch, and the refusals of an expired and a revoked
+# license.
 # PB_DEMO_ARCH=32 (default) shows parambridge.dll as `make win32` built it
 # in build/win32 and writes build/demo/; PB_DEMO_ARCH=64 shows
 # parambridge64.dll from build/win64 under 64-bit Wine and writes
@@ -57,7 +59,7 @@ fi
 if [ "$scheme" = https ]; then https_port=443; else https_port=0; fi
 
 mkdir -p "$out"
-rm -f "$out/dialog.png" "$out/server.ready" "$out/demo.log"
+rm -f "$out/dialog.png" "$out/server.ready" "$out/demo.log" "$out"/vendor-*.done
 : >"$out/server.log"
 : >"$out/demo.log"
 
@@ -188,23 +190,63 @@ stop_server() {
 say "seeding the product server's database ${db#"$root"/}: account 12345 from $(basename "$params"), an expired and a revoked license"
 seed_database
 say "starting parambridge-server: $scheme://$address${base_path}run/"
+
+# The vendor's two steps while the demo host runs, on the running server
+# (no restart), through its command line on the same database.
+# Step 1: func101 of the demo account's parameter set becomes $new_value,
+# for every license on that set.
+new_value=2.25
+vendor_change_value() {
+  local set pairs
+  set=$(pbs license show "$product" 12345 --json | python3 -c 'import json, sys; print(json.load(sys.stdin)["set"])') || return 1
+  read -r -a pairs < <(python3 - "$params" "$new_value" <<'PY'
+import json, sys
+table = json.load(open(sys.argv[1], encoding="utf-8"))["accounts"]["12345"]["*"]
+print(" ".join(f"{k}={sys.argv[2] if k == 'func101' else v}" for k, v in table.items()))
+PY
+) || return 1
+  pbs set put "$product" "$set" "${pairs[@]}" >/dev/null
+}
+# Step 2: the license revoked (a decision: status 205).
+revoked_text="License revoked"
+vendor_revoke() {
+  pbs license revoke "$product" 12345 >/dev/null
+}
 start_server "$out/server.log"
 
 say "running the demo host under Wine"
 echo
 # The host prints "dialog-ready X Y W H" once its dialog is painted; the
 # keystrokes and the screenshot come from here meanwhile.
+# It prints "vendor-step N" before each refresh and waits for
+# vendor-N.done in $out (Wine's Z: drive is the root), made once the
+# vendor's step N is done.
 (cd "$build" && exec timeout 90 "$wine_run" "$host" --dll "$dll_name" \
-  --seconds "$seconds") >"$out/demo.log" 2>"$out/demo.err" </dev/null &
+  --seconds "$seconds" --vendor-gate "Z:$out") >"$out/demo.log" 2>"$out/demo.err" </dev/null &
 host_pid=$!
 shown=0
 shot=""
 typed=0
+vendor_done=0
+hidden=(-e '^dialog-ready' -e '^demo-summary' -e '^vendor-step')
 while :; do
   n=$(wc -l <"$out/demo.log")
   if [ "$n" -gt "$shown" ]; then
-    sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v -e '^dialog-ready' -e '^demo-summary' || true
+    sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v "${hidden[@]}" || true
     shown=$n
+  fi
+  step=$((vendor_done + 1))
+  # Only once the lines before it have been shown.
+  if [ "$step" -le 2 ] && head -n "$shown" "$out/demo.log" | grep -q "^vendor-step $step"; then
+    if [ "$step" = 1 ]; then
+      say "the vendor changes func101 of account 12345 to $new_value on the running server"
+      vendor_change_value || die "the server did not take the vendor's change"
+    else
+      say "the vendor revokes the licence of account 12345 (\"$revoked_text\")"
+      vendor_revoke || die "the server did not take the revocation"
+    fi
+    : >"$out/vendor-$step.done"
+    vendor_done=$step
   fi
   if [ -z "$shot" ] && grep -q '^dialog-ready' "$out/demo.log"; then
     read -r _ x y w h < <(grep -m1 '^dialog-ready' "$out/demo.log")
@@ -227,7 +269,7 @@ done
 wait "$host_pid" && host_rc=0 || host_rc=$?
 host_pid=""
 n=$(wc -l <"$out/demo.log")
-[ "$n" -gt "$shown" ] && { sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v -e '^dialog-ready' -e '^demo-summary' || true; }
+[ "$n" -gt "$shown" ] && { sed -n "$((shown + 1)),${n}p" "$out/demo.log" | grep -v "${hidden[@]}" || true; }
 echo
 
 # The seed's refused licenses, each on a fresh module: the server's status

@@ -6,7 +6,8 @@
 # holds <name>.dll (build/win32) and the MQL4 samples; MQL5/ holds
 # <name>64.dll (build/win64) and the MQL5 samples; both hold the one kit
 # header <name>.mqh (examples/Include/parambridge.mqh), which serves both
-# languages; the README and the changelog.
+# languages; the README, the changelog and the manuals (docs/, beside the
+# README, so that its links hold in the zip).
 #
 # <name>-<version>-customer.zip, what a customer's terminal needs and no
 # more: MQL4/Libraries/<name>.dll, MQL5/Libraries/<name>64.dll, the vendor's
@@ -125,6 +126,8 @@ for n in 4 5; do
   done
 done
 cp "$root/README.md" "$root/CHANGELOG.md" "$stage/"
+mkdir -p "$stage/docs"
+cp "$root"/docs/* "$stage/docs/"
 
 # The customer's package: the same DLL files, the vendor's programs, the
 # installation page.

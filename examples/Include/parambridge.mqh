@@ -138,13 +138,40 @@
 //   6. "Allow DLL imports". Every Pb... function that calls an import
 //      asks PbDllsAllowed() first: when the terminal or the program does
 //      not allow DLL imports it calls nothing, says once with Print where
-//      to tick it, and returns its failure value (PbLoadParameters:
-//      PB_LOAD_DLLS_OFF). Your own code needs no check of its own, as long
+//      to tick it, and returns its failure value (PbLoadParameters and
+//      PbRefreshParameters: PB_LOAD_DLLS_OFF). Your own code needs no check of its own, as long
 //      as it calls the imports only through the Pb... functions.
 //   7. A failed fetch (PB_LOAD_FAILED): PbFailureKind(PbLastErrorDescription())
 //      tells a refusal by the server (trying again does not help until the
 //      vendor acts: stop and show its text) from no connection or an
 //      unreadable reply (try again later, waiting longer each time).
+//   8. Refresh. A success is kept until the DLL is unloaded, so a licence
+//      revoked or a value changed by the vendor reaches a running terminal
+//      only through PbRefreshParameters: call it from OnTimer every
+//      PB_REFRESH_MINUTES minutes once loaded (never from OnTick: it
+//      blocks, at most 30 s, the DLL's own limit for RefreshParameters).
+//      PB_LOAD_OK: the server confirmed, the new values are in place (all
+//      of one reply; a getter never mixes two). PB_REFRESH_REVOKED: the
+//      server refused this account (its statuses 201 to 299), the DLL
+//      holds no parameters any more: stop trading at once and show
+//      PbLastErrorDescription(). PB_REFRESH_KEPT: no decision (no
+//      connection, an unreadable reply, any other status, an empty 503 of
+//      a load balancer): the DLL keeps the last good values and the kit
+//      records since when they are unconfirmed (PbUnconfirmedSince);
+//      trade on them until PbGraceOver(), PB_GRACE_HOURS after the first
+//      such failure, then stop until a refresh confirms them again. The
+//      record is a temporary terminal global variable (PB_GV_UNCONFIRMED)
+//      shared by the programs of the session, so attaching the expert
+//      again does not start the grace period anew.
+//      PB_REFRESH_MINUTES (default 60) and PB_GRACE_HOURS (default 72) are
+//      the vendor's: #define them before #include <parambridge.mqh>. Keep
+//      them out of the inputs, where a customer could set them to 0.
+//   9. The account type is the terminal's own:
+//      (int)AccountInfoInteger(ACCOUNT_TRADE_MODE), ENUM_ACCOUNT_TRADE_MODE
+//      (demo, contest, real: 0, 1, 2; docs.mql4.com/constants/
+//      environment_state/accountinformation, the same property in MQL5).
+//      Not an input: a customer who could choose it could pass a demo
+//      licence off on a real account.
 //
 // THE CLAIM. The DLL fetches once per terminal session (rule 3), so the
 // programs of one terminal must agree whose parameters it holds before any
@@ -372,6 +399,7 @@ struct PbMsg
    double func102(int unused1, int unused2, int unused3, int unused4);
    double func103(int unused1, int unused2, int unused3, int unused4);
    int    LoadParameters(uchar &account[], int accountType);
+   int    RefreshParameters(uchar &account[], int accountType);
    void   GetLastErrorDescription(uchar &buffer[]);
    // Window toolkit. Sizes are in pixels; the creators take the height
    // BEFORE the width, UIMakeWindow the width before the height.
@@ -424,6 +452,7 @@ struct PbMsg
    double func102(int unused1, int unused2, int unused3, int unused4);
    double func103(int unused1, int unused2, int unused3, int unused4);
    int    LoadParameters(uchar &account[], int accountType);
+   int    RefreshParameters(uchar &account[], int accountType);
    void   GetLastErrorDescription(uchar &buffer[]);
    // Window toolkit (cdecl). Sizes are in pixels; the creators take the
    // height BEFORE the width, UIMakeWindow the width before the height.
@@ -493,6 +522,18 @@ struct PbMsg
 #define PB_LOAD_OTHER_ACCOUNT  2  // the DLL holds another account's parameters: do not use them
 #define PB_LOAD_DLLS_OFF       3  // not asked: "Allow DLL imports" is off (PbDllsAllowed)
 
+//--- results of PbRefreshParameters besides those above (rule 8)
+#define PB_REFRESH_KEPT        4  // no decision (no connection, an unreadable reply, another status): the last good values stay
+#define PB_REFRESH_REVOKED     5  // the server refused this account (201 to 299): the DLL holds no parameters now
+
+//--- the vendor's: #define them before #include <parambridge.mqh> (rule 8)
+#ifndef PB_REFRESH_MINUTES
+#define PB_REFRESH_MINUTES    60  // a refresh every this many minutes once loaded
+#endif
+#ifndef PB_GRACE_HOURS
+#define PB_GRACE_HOURS        72  // trading on unconfirmed values for at most this long
+#endif
+
 //--- what a failed fetch (PB_LOAD_FAILED) was, from PbFailureKind
 #define PB_FAILURE_NO_CONNECTION 1  // "Could not connect to server.": try again later, waiting longer each time
 #define PB_FAILURE_UNREADABLE    2  // "Internal dll error": the reply could not be read; try again later
@@ -503,6 +544,7 @@ struct PbMsg
 #define PB_GV_CLAIM "parambridge.claim"  // THE CLAIM, at the top of this file
 #define PB_CLAIM_MAX 8000000000000000.0   // the claim of account 10^15 - 1, type 7
 #define PB_CLAIM_UNRECORDED   -1  // claimed for parameters fetched without the kit
+#define PB_GV_UNCONFIRMED "parambridge.claim.unconfirmed"  // rule 8: TimeLocal() of the first failed refresh, 0: confirmed
 
 #define PB_WM_KEYDOWN     0x0100
 #define PB_WM_KEYUP       0x0101
@@ -521,9 +563,10 @@ struct PbMsg
 //+------------------------------------------------------------------+
 // Every kit function that calls an imported function (this DLL's, or
 // kernel32's and user32's) asks this first, and returns its failure value
-// without calling when it is false: PbLoadParameters PB_LOAD_DLLS_OFF, the
-// getters -1.0, the window functions 0 (PbRunDialog PB_DIALOG_STOPPED),
-// the text readers an empty string. True when the terminal allows DLL
+// without calling when it is false: PbLoadParameters and
+// PbRefreshParameters PB_LOAD_DLLS_OFF, the getters -1.0, the window
+// functions 0 (PbRunDialog PB_DIALOG_STOPPED), the text readers an empty
+// string. True when the terminal allows DLL
 // imports (TERMINAL_DLLS_ALLOWED, "Permission to use DLL") and so does this
 // program (MQL_DLLS_ALLOWED); otherwise false, with one Print per program
 // saying where to tick it. Without the guard the terminal's own answer to
@@ -727,17 +770,48 @@ bool PbLooksLoaded()
    return(PbFunc101() != -1.0 || PbFunc102() != -1.0 || PbFunc103() != -1.0);
   }
 
-// One of PB_LOAD_...: PB_LOAD_OK when the DLL holds the parameters of
-// `account` and `accountType` (fetched now, or earlier in this terminal
-// session). Claims the record first (THE CLAIM, at the top of this file)
-// and calls LoadParameters only under this account's claim, blocking until
-// the server answers. Under another claim it fetches nothing and gives
-// PB_LOAD_OTHER_ACCOUNT, with an Alert and a Print naming both.
-int PbLoadParameters(const string account, const int accountType)
+// Clears the record of unconfirmed values (rule 8).
+void PbMarkConfirmed()
+  {
+   GlobalVariableTemp(PB_GV_UNCONFIRMED);
+   GlobalVariableSet(PB_GV_UNCONFIRMED, 0);
+  }
+
+// TimeLocal() of the first refresh since the last confirmation that could
+// not confirm the values (PB_REFRESH_KEPT), or 0 when there was none.
+datetime PbUnconfirmedSince()
+  {
+   double since = 0;
+   if(!GlobalVariableGet(PB_GV_UNCONFIRMED, since) || since < 0)
+      return(0);
+   return((datetime)since);
+  }
+
+// When the grace period of the unconfirmed values ends (0: confirmed).
+datetime PbGraceEnds()
+  {
+   datetime since = PbUnconfirmedSince();
+   return(since == 0 ? 0 : since + PB_GRACE_HOURS * 3600);
+  }
+
+// Whether the values have been unconfirmed for PB_GRACE_HOURS or longer:
+// stop trading on them.
+bool PbGraceOver()
+  {
+   datetime ends = PbGraceEnds();
+   return(ends != 0 && TimeLocal() >= ends);
+  }
+
+// The door of PbLoadParameters and PbRefreshParameters (`what`): PB_LOAD_OK
+// when this program may ask the DLL for `account` and `accountType`, with
+// the claim taken for them now if nobody held it (THE CLAIM, at the top of
+// this file); otherwise the refusal, said with a Print (an Alert too for
+// another account's claim), and nothing is called.
+int PbDoor(const string what, const string account, const int accountType)
   {
    if(!PbDllsAllowed())
       return(PB_LOAD_DLLS_OFF);
-   if(!PbAllowedHere("PbLoadParameters"))
+   if(!PbAllowedHere(what))
       return(PB_LOAD_REFUSED);
    if(!PbAccountIsValid(account))
      {
@@ -778,11 +852,64 @@ int PbLoadParameters(const string account, const int accountType)
       Alert(line);
       return(PB_LOAD_OTHER_ACCOUNT);
      }
+   return(PB_LOAD_OK);
+  }
+
+// One of PB_LOAD_...: PB_LOAD_OK when the DLL holds the parameters of
+// `account` and `accountType` (fetched now, or earlier in this terminal
+// session). Claims the record first (PbDoor) and calls LoadParameters only
+// under this account's claim, blocking until the server answers. Under
+// another claim it fetches nothing and gives PB_LOAD_OTHER_ACCOUNT, with an
+// Alert and a Print naming both.
+int PbLoadParameters(const string account, const int accountType)
+  {
+   int door = PbDoor("PbLoadParameters", account, accountType);
+   if(door != PB_LOAD_OK)
+      return(door);
+   bool held = PbLooksLoaded();
    uchar bytes[];
    PbText(account, bytes);
    if(LoadParameters(bytes, accountType) != 1)
       return(PB_LOAD_FAILED);
+   if(!held)
+      PbMarkConfirmed();   // an exchange ran and the server confirmed
    return(PB_LOAD_OK);
+  }
+
+// Asks the server again (rule 8), with PbLoadParameters' door: under
+// another account's claim, in an indicator or with DLL imports off it calls
+// nothing and gives what PbLoadParameters gives. Blocks for at most 30 s.
+//   PB_LOAD_OK          confirmed: the reply's values are in place
+//   PB_REFRESH_REVOKED  the server refused this account: not loaded now
+//   PB_REFRESH_KEPT     no decision: the last good values stay, and
+//                       PbUnconfirmedSince() says since when
+//   PB_LOAD_FAILED      the DLL held no parameters before the call and
+//                       still holds none (as a failed PbLoadParameters)
+int PbRefreshParameters(const string account, const int accountType)
+  {
+   int door = PbDoor("PbRefreshParameters", account, accountType);
+   if(door != PB_LOAD_OK)
+      return(door);
+   bool held = PbLooksLoaded();
+   uchar bytes[];
+   PbText(account, bytes);
+   if(RefreshParameters(bytes, accountType) == 1)
+     {
+      PbMarkConfirmed();
+      return(PB_LOAD_OK);
+     }
+   if(!held)
+      return(PB_LOAD_FAILED);
+   // The getters give -1.0 once a decision has unloaded the parameters;
+   // any other failure leaves them as they were.
+   if(!PbLooksLoaded())
+     {
+      PbMarkConfirmed();   // decided: nothing is unconfirmed any more
+      return(PB_REFRESH_REVOKED);
+     }
+   GlobalVariableTemp(PB_GV_UNCONFIRMED);
+   GlobalVariableSetOnCondition(PB_GV_UNCONFIRMED, (double)TimeLocal(), 0);
+   return(PB_REFRESH_KEPT);
   }
 
 // Why the last fetch failed (at most 255 characters); "" when DLL imports

@@ -5,7 +5,14 @@
 // Every call goes through the MQL4 kit's types (mql4_kit.h).
 //
 //   pb_demo_host [--dll PATH] [--account A] [--unknown-account B]
-//                [--seconds N] [--offline | --kit-fetch | --fetch-once]
+//                [--seconds N] [--vendor-gate DIR]
+//                [--offline | --kit-fetch | --fetch-once]
+//
+// With --vendor-gate the demo also refreshes the running module twice, the
+// sample expert's way (sample_expert.h): before each refresh it prints
+// "vendor-step N" and waits (at most 60 s) for the file DIR/vendor-N.done,
+// which whoever plays the vendor makes once the server's answer has
+// changed: step 1 a changed value, step 2 the licence revoked.
 //
 // --offline leaves out both fetches (no server needed) and instead runs the
 // dialog once per row of a table of visitor's actions (posted clicks and
@@ -20,12 +27,14 @@
 // func101=... func102=... func103=... description=TEXT", for whoever
 // judges it (the demo's pinned https part). Exit status: 0 on
 // success; 2 bad arguments; 3 the DLL or one of its imports is missing;
-// 4 the fetch failed; 5 the dialog failed; 6 the unknown account was served.
+// 4 the fetch failed; 5 the dialog failed; 6 the unknown account was served;
+// 7 a refresh did not reach the running module (or the vendor never acted).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +42,8 @@
 #include "claim_table.h"
 #include "dlls_table.h"
 #include "mql4_kit.h"
+#include "refresh_table.h"
+#include "sample_expert.h"
 
 namespace {
 
@@ -41,6 +52,7 @@ struct Options {
   std::string account = "12345";
   std::string unknownAccount = "99999";
   int seconds = 8;
+  std::string vendorGate;  // empty: no refreshes
   bool offline = false;
   bool kitFetch = false;
   bool fetchOnce = false;
@@ -61,6 +73,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     } else if (a == "--seconds" && hasValue) {
       o.seconds = std::atoi(argv[++i]);
       if (o.seconds < 1 || o.seconds > 600) return false;
+    } else if (a == "--vendor-gate" && hasValue) {
+      o.vendorGate = argv[++i];
     } else if (a == "--offline") {
       o.offline = true;
     } else if (a == "--kit-fetch") {
@@ -401,6 +415,10 @@ int Offline(const Options& o) {
   const std::string values[3] = {"-1", "-1", "-1"};
   int failures = 0;
   int round = 0;
+  // The terminal model's tables first: they load no module.
+  failures += ClaimTable(round);
+  failures += DllsTable(round);
+  failures += RefreshTable(round);
   Terminal terminal;
   for (const OfflineRound& r : rounds) {
     round++;
@@ -476,8 +494,6 @@ int Offline(const Options& o) {
     if (!r.account && got) kit.PbFinish();
     FreeLibrary(m.dll);
   }
-  failures += ClaimTable(round);
-  failures += DllsTable(round);
   std::printf("offline: %s\n", failures ? "FAILED" : "all rounds as expected");
   return failures ? 5 : 0;
 }
@@ -569,27 +585,104 @@ int FetchOnce(const Options& o) {
   return 0;
 }
 
+// Tells the vendor that step `n` is due and waits for its file.
+bool VendorActed(const Options& o, int n) {
+  std::printf("vendor-step %d\n", n);
+  const std::string done = o.vendorGate + "/vendor-" + std::to_string(n) + ".done";
+  const DWORD deadline = GetTickCount() + 60000;
+  while (GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (static_cast<LONG>(GetTickCount() - deadline) >= 0) {
+      std::printf("demo: error: the vendor's step %d never came (%s)\n", n, done.c_str());
+      return false;
+    }
+    Sleep(50);
+  }
+  return true;
+}
+
+// The chart's lines, on one line, for printing.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n') c = '|';
+  return text;
+}
+
+// What the refreshes showed, for the summary.
+struct RefreshResult {
+  std::string changed;  // func101 after the vendor changed it
+  std::string revoked;  // the description after the revocation
+  std::string after;    // func101 after the revocation
+};
+
+// The sample expert on the running module, an hour apart: the vendor
+// changes a value, then revokes the licence; each reaches the module at
+// the expert's next refresh, without a restart.
+bool Refreshes(const Options& o, const Kit& kit, Terminal& terminal, RefreshResult& out) {
+  terminal.now = static_cast<datetime>(std::time(nullptr));
+  terminal.login = std::atoll(o.account.c_str());
+  SampleExpert expert(kit, terminal);
+  expert.OnInit();
+  expert.OnTimer();  // the module holds this account's values: loaded at once
+  if (!expert.OnTick()) {
+    Fail("the sample expert does not trade on the loaded module");
+    return false;
+  }
+  const std::string before = Fmt(kit.PbFunc101());
+  if (!VendorActed(o, 1)) return false;
+  terminal.now += PB_REFRESH_MINUTES * 60;
+  DWORD t0 = GetTickCount();
+  expert.OnTimer();
+  const DWORD refreshMs = GetTickCount() - t0;
+  const bool traded = expert.OnTick();
+  out.changed = Fmt(kit.PbFunc101());
+  std::printf("  %d minutes later, PbRefreshParameters (%lu ms): func101 = %s (was %s); %s\n",
+              PB_REFRESH_MINUTES, static_cast<unsigned long>(refreshMs), out.changed.c_str(),
+              before.c_str(), traded ? "the expert trades on it" : "the expert does NOT trade");
+  std::printf("  log:   %s\n", terminal.log().back().c_str());
+  if (!traded || out.changed == before) {
+    Fail("the changed value did not reach the running module");
+    return false;
+  }
+  if (!VendorActed(o, 2)) return false;
+  terminal.now += PB_REFRESH_MINUTES * 60;
+  expert.OnTimer();
+  const bool tradedAfter = expert.OnTick();
+  out.revoked = kit.PbLastErrorDescription();
+  out.after = Fmt(kit.PbFunc101());
+  std::printf("  %d minutes later, the licence revoked: func101 = %s (not loaded); %s\n",
+              PB_REFRESH_MINUTES, out.after.c_str(),
+              tradedAfter ? "the expert still trades" : "the expert stopped trading");
+  std::printf("  log:   %s\n", terminal.log().back().c_str());
+  std::printf("  chart: %s\n", OneLine(terminal.chart()).c_str());
+  if (tradedAfter || expert.state() != SampleExpert::kDenied || out.after != "-1") {
+    Fail("the revocation did not reach the running module");
+    return false;
+  }
+  return true;
+}
+
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   Options o;
   if (!ParseArgs(argc, argv, o)) {
     std::printf(
         "usage: pb_demo_host [--dll PATH] [--account A] [--unknown-account B] [--seconds N] "
-        "[--offline | --kit-fetch | --fetch-once]\n");
+        "[--vendor-gate DIR] [--offline | --kit-fetch | --fetch-once]\n");
     return 2;
   }
   if (o.offline) return Offline(o);
   if (o.kitFetch) return KitFetch(o);
   if (o.fetchOnce) return FetchOnce(o);
 
-  std::printf("[1/4] Loading %s and resolving the kit's imports\n", o.dll.c_str());
+  const int steps = o.vendorGate.empty() ? 4 : 5;
+  std::printf("[1/%d] Loading %s and resolving the kit's imports\n", steps, o.dll.c_str());
   Loaded first;
   if (!Load(o, first)) return 3;
   Terminal terminal;  // shared by the programs of one terminal
   Kit kit(first.im, terminal);
   std::printf("  before any fetch: func101 = %s (not loaded yet)\n", Fmt(kit.PbFunc101()).c_str());
 
-  std::printf("[2/4] LoadParameters(\"%s\", 0)\n", o.account.c_str());
+  std::printf("[2/%d] LoadParameters(\"%s\", 0)\n", steps, o.account.c_str());
   DWORD t0 = GetTickCount();
   const int loaded = kit.PbLoadParameters(o.account, 0);
   const DWORD fetchMs = GetTickCount() - t0;
@@ -618,7 +711,7 @@ int main(int argc, char** argv) {
     return 6;
   }
 
-  std::printf("[3/4] Sample dialog (closes by itself after %d s)\n", o.seconds);
+  std::printf("[3/%d] Sample dialog (closes by itself after %d s)\n", steps, o.seconds);
   DialogResult d;
   // The window has been painted by the first tick: tell whoever takes the
   // screenshot (and types) where it is, in screen coordinates.
@@ -631,9 +724,17 @@ int main(int argc, char** argv) {
   if (!RunDialog(kit, o, values, d, announce)) return 5;
   PrintDialog(d);
 
-  std::printf("[4/4] A restarted terminal, a fresh module (FreeLibrary, LoadLibrary) and "
+  RefreshResult refreshed;
+  if (steps == 5) {
+    std::printf("[4/5] The running module refreshed by the sample expert every %d minutes "
+                "(the clock moved on)\n",
+                PB_REFRESH_MINUTES);
+    if (!Refreshes(o, kit, terminal, refreshed)) return 7;
+  }
+
+  std::printf("[%d/%d] A restarted terminal, a fresh module (FreeLibrary, LoadLibrary) and "
               "unknown account \"%s\"\n",
-              o.unknownAccount.c_str());
+              steps, steps, o.unknownAccount.c_str());
   FreeLibrary(first.dll);
   Loaded second;
   if (!Load(o, second)) return 3;
@@ -652,9 +753,13 @@ int main(int argc, char** argv) {
   FreeLibrary(second.dll);
 
   // One line for whoever runs the demo to quote (the script adds timings).
-  std::printf("demo-summary func101=%s func102=%s func103=%s; dialog closed by %s; "
+  std::string refreshes;
+  if (steps == 5)
+    refreshes = "; refreshed while running -> func101=" + refreshed.changed + ", then revoked -> \"" +
+                refreshed.revoked + "\", func101=" + refreshed.after + ", not trading";
+  std::printf("demo-summary func101=%s func102=%s func103=%s; dialog closed by %s%s; "
               "unknown account -> code %d \"%s\"\n",
-              values[0].c_str(), values[1].c_str(), values[2].c_str(), d.endedBy.c_str(), code,
-              description.c_str());
+              values[0].c_str(), values[1].c_str(), values[2].c_str(), d.endedBy.c_str(),
+              refreshes.c_str(), code, description.c_str());
   return 0;
 }

@@ -71,6 +71,8 @@ int DllsTable(int& round) {
   const EntryPoint points[] = {
       {"PbLoadParameters", [](const Kit& k) { return std::to_string(k.PbLoadParameters("12345", 0)); },
        "3", true},
+      {"PbRefreshParameters",
+       [](const Kit& k) { return std::to_string(k.PbRefreshParameters("12345", 0)); }, "3", true},
       {"PbFunc101", [](const Kit& k) { return Num(k.PbFunc101()); }, "-1", true},
       {"PbFunc102", [](const Kit& k) { return Num(k.PbFunc102()); }, "-1", true},
       {"PbFunc103", [](const Kit& k) { return Num(k.PbFunc103()); }, "-1", true},

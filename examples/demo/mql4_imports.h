@@ -30,6 +30,7 @@
   X(parambridge, func102, stdcall, 16, double)              \
   X(parambridge, func103, stdcall, 16, double)              \
   X(parambridge, LoadParameters, stdcall, 8, int)           \
+  X(parambridge, RefreshParameters, stdcall, 8, int)        \
   X(parambridge, GetLastErrorDescription, stdcall, 4, void) \
   X(parambridge, UIMakeWindow, cdecl, 28, int)              \
   X(parambridge, UIFinish, cdecl, 0, int)                   \

@@ -153,6 +153,40 @@ bool Terminal::GlobalVariableGet(const std::string& name, double& value) const {
   return true;
 }
 
+void Terminal::GlobalVariableSet(const std::string& name, double value) {
+  std::lock_guard<std::mutex> hold(mu_);
+  globals_[name] = value;
+}
+
+void Terminal::Comment(const std::string& text) {
+  std::lock_guard<std::mutex> hold(mu_);
+  chart_ = text;
+}
+
+std::string Terminal::chart() const {
+  std::lock_guard<std::mutex> hold(mu_);
+  return chart_;
+}
+
+std::string TimeToString(datetime t) {
+  // Days since 1970.01.01 to a civil date (the proleptic Gregorian calendar).
+  const long long days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
+  const long long secs = t - days * 86400;
+  const long long z = days + 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  const long long d = doy - (153 * mp + 2) / 5 + 1;
+  const long long m = mp < 10 ? mp + 3 : mp - 9;
+  const long long y = yoe + era * 400 + (m <= 2);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04lld.%02lld.%02lld %02lld:%02lld", y, m, d, secs / 3600,
+                secs % 3600 / 60);
+  return text;
+}
+
 void Terminal::Print(const std::string& line) {
   std::lock_guard<std::mutex> hold(mu_);
   log_.push_back(line);
@@ -193,9 +227,30 @@ bool Kit::PbLooksLoaded() const {
   return PbFunc101() != -1.0 || PbFunc102() != -1.0 || PbFunc103() != -1.0;
 }
 
-int Kit::PbLoadParameters(const std::string& account, int accountType) const {
+void Kit::PbMarkConfirmed() const {
+  terminal_.GlobalVariableTemp(PB_GV_UNCONFIRMED);
+  terminal_.GlobalVariableSet(PB_GV_UNCONFIRMED, 0);
+}
+
+datetime Kit::PbUnconfirmedSince() const {
+  double since = 0;
+  if (!terminal_.GlobalVariableGet(PB_GV_UNCONFIRMED, since) || since < 0) return 0;
+  return static_cast<datetime>(since);
+}
+
+datetime Kit::PbGraceEnds() const {
+  const datetime since = PbUnconfirmedSince();
+  return since == 0 ? 0 : since + PB_GRACE_HOURS * 3600;
+}
+
+bool Kit::PbGraceOver() const {
+  const datetime ends = PbGraceEnds();
+  return ends != 0 && terminal_.now >= ends;
+}
+
+int Kit::PbDoor(const char* what, const std::string& account, int accountType) const {
   if (!PbDllsAllowed()) return PB_LOAD_DLLS_OFF;
-  if (!PbAllowedHere("PbLoadParameters")) return PB_LOAD_REFUSED;
+  if (!PbAllowedHere(what)) return PB_LOAD_REFUSED;
   if (!PbAccountIsValid(account)) {
     Print("parambridge: account \"" + account + "\" refused: 1 to 15 digits only");
     return PB_LOAD_REFUSED;
@@ -227,9 +282,36 @@ int Kit::PbLoadParameters(const std::string& account, int accountType) const {
           account + ".");
     return PB_LOAD_OTHER_ACCOUNT;
   }
+  return PB_LOAD_OK;
+}
+
+int Kit::PbLoadParameters(const std::string& account, int accountType) const {
+  const int door = PbDoor("PbLoadParameters", account, accountType);
+  if (door != PB_LOAD_OK) return door;
+  const bool held = PbLooksLoaded();
   std::vector<mql4::uchar> bytes = PbText(account);
   if (im_.LoadParameters(bytes.data(), accountType) != 1) return PB_LOAD_FAILED;
+  if (!held) PbMarkConfirmed();
   return PB_LOAD_OK;
+}
+
+int Kit::PbRefreshParameters(const std::string& account, int accountType) const {
+  const int door = PbDoor("PbRefreshParameters", account, accountType);
+  if (door != PB_LOAD_OK) return door;
+  const bool held = PbLooksLoaded();
+  std::vector<mql4::uchar> bytes = PbText(account);
+  if (im_.RefreshParameters(bytes.data(), accountType) == 1) {
+    PbMarkConfirmed();
+    return PB_LOAD_OK;
+  }
+  if (!held) return PB_LOAD_FAILED;
+  if (!PbLooksLoaded()) {
+    PbMarkConfirmed();
+    return PB_REFRESH_REVOKED;
+  }
+  terminal_.GlobalVariableTemp(PB_GV_UNCONFIRMED);
+  terminal_.GlobalVariableSetOnCondition(PB_GV_UNCONFIRMED, static_cast<double>(terminal_.now), 0);
+  return PB_REFRESH_KEPT;
 }
 
 std::string Kit::PbLastErrorDescription() const {

@@ -90,6 +90,7 @@ using func101 = double(__stdcall*)(int, int);
 using func102 = double(__stdcall*)(int, int, int, int);
 using func103 = double(__stdcall*)(int, int, int, int);
 using LoadParameters = int(__stdcall*)(uchar* account, int accountType);
+using RefreshParameters = int(__stdcall*)(uchar* account, int accountType);
 using GetLastErrorDescription = void(__stdcall*)(uchar* buffer);
 using UIMakeWindow = Handle(__cdecl*)(uchar* title, int x, int y, int width, int height,
                                       int placement, Handle callback);
@@ -239,6 +240,10 @@ constexpr int PB_LOAD_FAILED = 0;
 constexpr int PB_LOAD_OK = 1;
 constexpr int PB_LOAD_OTHER_ACCOUNT = 2;
 constexpr int PB_LOAD_DLLS_OFF = 3;
+constexpr int PB_REFRESH_KEPT = 4;
+constexpr int PB_REFRESH_REVOKED = 5;
+constexpr int PB_REFRESH_MINUTES = 60;  // the sample's #defines (the kit's defaults)
+constexpr int PB_GRACE_HOURS = 72;
 constexpr int PB_FAILURE_NO_CONNECTION = 1;
 constexpr int PB_FAILURE_UNREADABLE = 2;
 constexpr int PB_FAILURE_SERVER = 3;
@@ -247,6 +252,12 @@ constexpr int PB_ACCOUNT_TYPES = 8;
 constexpr char PB_GV_CLAIM[] = "parambridge.claim";
 constexpr double PB_CLAIM_MAX = 8000000000000000.0;
 constexpr double PB_CLAIM_UNRECORDED = -1;
+constexpr char PB_GV_UNCONFIRMED[] = "parambridge.claim.unconfirmed";
+
+// MQL's datetime: seconds since 1970.01.01 00:00.
+using datetime = long long;
+// TimeToString(t, TIME_DATE | TIME_MINUTES): "yyyy.mm.dd hh:mi".
+std::string TimeToString(datetime t);
 
 // MQLInfoInteger(MQL_PROGRAM_TYPE)
 enum class ProgramType { kScript, kExpert, kIndicator };
@@ -265,15 +276,26 @@ class Terminal {
   bool GlobalVariableSetOnCondition(const std::string& name, double value, double check);
   // The two-argument form: false when the variable does not exist.
   bool GlobalVariableGet(const std::string& name, double& value) const;
+  // Sets the variable, creating it when it does not exist.
+  void GlobalVariableSet(const std::string& name, double value);
   void Print(const std::string& line);
   std::vector<std::string> log() const;
+  void Comment(const std::string& text);  // the chart's text
+  std::string chart() const;
   double fresh = 0;
   bool dllsAllowed = true;  // TerminalInfoInteger(TERMINAL_DLLS_ALLOWED)
+  // The terminal around an expert, set by the tables: TimeLocal(), the
+  // connection, AccountNumber() and AccountInfoInteger(ACCOUNT_TRADE_MODE).
+  datetime now = 0;
+  bool connected = true;
+  long long login = 0;
+  int tradeMode = 0;
 
  private:
   mutable std::mutex mu_;
   std::map<std::string, double> globals_;
   std::vector<std::string> log_;
+  std::string chart_;
 };
 
 struct PbDialog {
@@ -311,7 +333,14 @@ class Kit {
   double PbClaim() const;
   double PbParametersAccount() const;
 
+  int PbDoor(const char* what, const std::string& account, int accountType) const;
   int PbLoadParameters(const std::string& account, int accountType) const;
+  int PbRefreshParameters(const std::string& account, int accountType) const;
+  void PbMarkConfirmed() const;
+  datetime PbUnconfirmedSince() const;
+  datetime PbGraceEnds() const;
+  bool PbGraceOver() const;
+  bool PbLooksLoaded() const;
   double PbFunc101() const { return PbDllsAllowed() ? im_.func101(0, 0) : -1.0; }
   double PbFunc102() const { return PbDllsAllowed() ? im_.func102(0, 0, 0, 0) : -1.0; }
   double PbFunc103() const { return PbDllsAllowed() ? im_.func103(0, 0, 0, 0) : -1.0; }
@@ -353,7 +382,6 @@ class Kit {
 
  private:
   void Print(const std::string& line) const { terminal_.Print(line); }
-  bool PbLooksLoaded() const;
 
   const Mql4Imports& im_;
   Terminal& terminal_;

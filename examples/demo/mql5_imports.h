@@ -31,6 +31,7 @@
   X(parambridge64, func102, "i32 i32 i32 i32", f64)                             \
   X(parambridge64, func103, "i32 i32 i32 i32", f64)                             \
   X(parambridge64, LoadParameters, "ref i32", i32)                              \
+  X(parambridge64, RefreshParameters, "ref i32", i32)                           \
   X(parambridge64, GetLastErrorDescription, "ref", void)                        \
   X(parambridge64, UIMakeWindow, "ref i32 i32 i32 i32 i32 i64", i64)            \
   X(parambridge64, UIFinish, "", i32)                                           \

@@ -4,6 +4,12 @@
 //   load ACCOUNT TYPE    -> "load R"             LoadParameters(ACCOUNT, TYPE)
 //   loadnull TYPE        -> "load R"             LoadParameters(nullptr, TYPE)
 //   loop N ACCOUNT TYPE  -> "loop N SECONDS R"   N calls, wall time of all
+//   refresh ACCOUNT TYPE -> "refresh R"          RefreshParameters(ACCOUNT, TYPE)
+//   timedrefresh ACCOUNT TYPE -> "refresh R intime=1|0" and whether it
+//                        returned within 30 s
+//   awaitcode C          -> "code C2"            waits (at most 90 s) until
+//                        GetLastErrorCode is no longer C: an exchange that
+//                        outlived its caller has ended
 //   code                 -> "code C"             GetLastErrorCode
 //   desc                 -> "desc LEN HEX intact=0|1"
 //   descnull             -> "descnull"           GetLastErrorDescription(nullptr)
@@ -16,6 +22,19 @@
 //                        K counts answers that were neither the state before
 //                        nor one after a complete write
 //
+//   storm READERS N ACCOUNT TYPE HOLD -> "held readers=progressed|stalled"
+//                        after refresh HOLD has started, then "storm K odd=B"
+//                        READERS threads read func101..103 and GetParameter
+//                        of func101 and p while N refreshes run one after
+//                        another; K of them returned 1. Reply k of the
+//                        script holds k in every entry, so the answers a
+//                        reader gets in turn never go down unless it saw a
+//                        mix of two replies (B counts those, and defaults
+//                        and -1s). Refresh HOLD (counted from 1) meets a
+//                        held reply: once every reader has read again while
+//                        it waits, the line "held" tells the driver to let
+//                        the reply go
+//
 // A terminal ends a thread that overstays in a DLL call (TerminateThread).
 // These play that:
 //   ended KILL_MS WAITERS ACCOUNT TYPE
@@ -27,6 +46,9 @@
 //                        thread that returned more than a second after the
 //                        ended caller's exchange did (seen as the error code
 //                        turning from 0); each later exchange is quick
+//   endedrefresh KILL_MS ACCOUNT TYPE -> "endedrefresh R"
+//                        a thread calls RefreshParameters and is ended after
+//                        KILL_MS; then this thread calls it (R)
 //   unload KILL_MS MODE  -> "unload mapped=M"  a caller ended after KILL_MS,
 //                        then FreeLibrary: M says whether the module stayed
 //                        mapped (its worker holds it). MODE "now" loads it
@@ -54,6 +76,7 @@
 namespace {
 
 using LoadFn = std::int32_t(__stdcall*)(const char*, std::int32_t);
+using RefreshFn = LoadFn;
 using CodeFn = std::int32_t(__stdcall*)();
 using DescFn = void(__stdcall*)(char*);
 using Getter8Fn = double(__stdcall*)(std::int32_t, std::int32_t);
@@ -88,6 +111,7 @@ std::int32_t ToInt(const char* text) { return static_cast<std::int32_t>(std::str
 
 struct Exports {
   LoadFn load;
+  RefreshFn refresh;
   CodeFn code;
   DescFn desc;
   Getter8Fn f101;
@@ -173,7 +197,8 @@ double Now() {
   return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-// One call of LoadParameters on a thread of its own, with its return time.
+// One call of LoadParameters (or RefreshParameters) on a thread of its own,
+// with its return time.
 struct Call {
   const Exports* x;
   const char* account;
@@ -181,12 +206,13 @@ struct Call {
   DWORD startDelayMs;
   std::int32_t result;
   double returnedAt;
+  bool refresh = false;
 };
 
 DWORD WINAPI CallMain(void* p) {
   auto* c = static_cast<Call*>(p);
   Sleep(c->startDelayMs);
-  c->result = c->x->load(c->account, c->type);
+  c->result = (c->refresh ? c->x->refresh : c->x->load)(c->account, c->type);
   c->returnedAt = Now();
   return 0;
 }
@@ -206,9 +232,10 @@ DWORD WINAPI WatchMain(void* p) {
 }
 
 // Starts a caller and ends it after killMs, as a terminal does.
-void CallAndEnd(const Exports& x, const char* account, std::int32_t type, DWORD killMs) {
+void CallAndEnd(const Exports& x, const char* account, std::int32_t type, DWORD killMs,
+                bool refresh = false) {
   static Call victim;  // the ended thread's block: outlives it
-  victim = {&x, account, type, 0, -1, 0};
+  victim = {&x, account, type, 0, -1, 0, refresh};
   HANDLE t = CreateThread(nullptr, 0, CallMain, &victim, 0, nullptr);
   Sleep(killMs);
   TerminateThread(t, 1);
@@ -218,6 +245,7 @@ void CallAndEnd(const Exports& x, const char* account, std::int32_t type, DWORD 
 
 Exports Resolve() {
   return {reinterpret_cast<LoadFn>(Need("LoadParameters")),
+          reinterpret_cast<RefreshFn>(Need("RefreshParameters")),
           reinterpret_cast<CodeFn>(Need("_GetLastErrorCode@0")),
           reinterpret_cast<DescFn>(Need("GetLastErrorDescription")),
           reinterpret_cast<Getter8Fn>(Need("func101")),
@@ -229,11 +257,11 @@ Exports Resolve() {
 void RunEnded(const Exports& x, DWORD killMs, int waiters, const char* account, std::int32_t type) {
   Watch watch{&x, 0};
   HANDLE watcher = CreateThread(nullptr, 0, WatchMain, &watch, 0, nullptr);
-  std::vector<Call> calls(static_cast<std::size_t>(waiters), Call{&x, account, type, killMs / 2, -1, 0});
+  std::vector<Call> calls(static_cast<std::size_t>(waiters), Call{&x, account, type, killMs / 2, -1, 0, false});
   std::vector<HANDLE> threads;
   for (Call& c : calls) threads.push_back(CreateThread(nullptr, 0, CallMain, &c, 0, nullptr));
   CallAndEnd(x, account, type, killMs);
-  Call after{&x, account, type, 0, -1, 0};
+  Call after{&x, account, type, 0, -1, 0, false};
   CallMain(&after);
   for (HANDLE h : threads) {
     WaitForSingleObject(h, INFINITE);
@@ -249,6 +277,102 @@ void RunEnded(const Exports& x, DWORD killMs, int waiters, const char* account, 
     std::printf("%s%ld", k ? "," : "", static_cast<long>(calls[static_cast<std::size_t>(k)].result));
   }
   std::printf("%s late=%d\n", waiters ? "" : "-", late);
+}
+
+// The shared state of one "storm" run.
+constexpr int kMaxStormReaders = 64;
+
+struct Storm {
+  const Exports* x;
+  volatile LONG done;
+  volatile LONG odd;
+  volatile LONG rounds[kMaxStormReaders];
+};
+
+struct StormReader {
+  Storm* s;
+  std::size_t index;
+};
+
+DWORD WINAPI StormRead(void* p) {
+  auto* r = static_cast<StormReader*>(p);
+  const Exports& x = *r->s->x;
+  double last = 1.0;
+  auto check = [&](double v) {
+    if (v < last || v != static_cast<double>(static_cast<long>(v))) InterlockedIncrement(&r->s->odd);
+    last = v;
+  };
+  while (!r->s->done) {
+    check(x.f101(0, 0));
+    check(x.get("p", -7.0));
+    check(x.f102(0, 0, 0, 0));
+    check(x.get("func101", -7.0));
+    check(x.f103(0, 0, 0, 0));
+    InterlockedIncrement(&r->s->rounds[r->index]);
+    Sleep(0);  // the exchanges need a processor too
+  }
+  return 0;
+}
+
+struct HeldRefresh {
+  const Exports* x;
+  const char* account;
+  std::int32_t type;
+  std::int32_t result;
+};
+
+DWORD WINAPI HeldRefreshMain(void* p) {
+  auto* h = static_cast<HeldRefresh*>(p);
+  h->result = h->x->refresh(h->account, h->type);
+  return 0;
+}
+
+void RunStorm(const Exports& x, int readers, int n, const char* account, std::int32_t type,
+              int hold) {
+  if (readers < 1 || readers > kMaxStormReaders) {
+    std::printf("storm takes 1 to %d readers\n", kMaxStormReaders);
+    std::exit(2);
+  }
+  static Storm s;  // one run per probe
+  s.x = &x;
+  std::vector<StormReader> args(static_cast<std::size_t>(readers));
+  std::vector<HANDLE> threads;
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    args[k] = {&s, k};
+    threads.push_back(CreateThread(nullptr, 0, StormRead, &args[k], 0, nullptr));
+  }
+  int ok = 0;
+  for (int k = 1; k <= n; ++k) {
+    if (k != hold) {
+      ok += x.refresh(account, type);
+      continue;
+    }
+    // The reply is held until the driver reads "held": each reader must
+    // read again meanwhile (bounded: 60 s, then "stalled").
+    std::vector<LONG> before;
+    for (std::size_t i = 0; i < args.size(); ++i) before.push_back(static_cast<LONG>(s.rounds[i]));
+    HeldRefresh h{&x, account, type, -1};
+    HANDLE t = CreateThread(nullptr, 0, HeldRefreshMain, &h, 0, nullptr);
+    const double deadline = Now() + 60.0;
+    bool progressed = false;
+    while (!progressed && Now() < deadline) {
+      progressed = true;
+      for (std::size_t i = 0; i < before.size(); ++i) progressed = progressed && s.rounds[i] > before[i] + 100;
+      if (!progressed) Sleep(1);
+    }
+    progressed = progressed && WaitForSingleObject(t, 0) == WAIT_TIMEOUT;  // still held
+    std::printf("held readers=%s\n", progressed ? "progressed" : "stalled");
+    std::fflush(stdout);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+    ok += h.result;
+  }
+  s.done = 1;
+  for (HANDLE h : threads) {
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+  }
+  std::printf("storm %d odd=%ld\n", ok, static_cast<long>(s.odd));
 }
 
 }  // namespace
@@ -285,6 +409,27 @@ int main(int argc, char** argv) {
     if (op == "load") {
       std::printf("load %ld\n", static_cast<long>(load(arg(1), ToInt(arg(2)))));
       i += 2;
+    } else if (op == "refresh") {
+      std::printf("refresh %ld\n", static_cast<long>(x.refresh(arg(1), ToInt(arg(2)))));
+      i += 2;
+    } else if (op == "timedrefresh") {
+      const double start = Now();
+      const std::int32_t r = x.refresh(arg(1), ToInt(arg(2)));
+      std::printf("refresh %ld intime=%d\n", static_cast<long>(r), Now() - start < 30.0 ? 1 : 0);
+      i += 2;
+    } else if (op == "awaitcode") {
+      const std::int32_t from = ToInt(arg(1));
+      const double deadline = Now() + 90.0;
+      while (code() == from && Now() < deadline) Sleep(5);
+      std::printf("code %ld\n", static_cast<long>(code()));
+      i += 1;
+    } else if (op == "storm") {
+      RunStorm(x, ToInt(arg(1)), ToInt(arg(2)), arg(3), ToInt(arg(4)), ToInt(arg(5)));
+      i += 5;
+    } else if (op == "endedrefresh") {
+      CallAndEnd(x, arg(2), ToInt(arg(3)), static_cast<DWORD>(ToInt(arg(1))), true);
+      std::printf("endedrefresh %ld\n", static_cast<long>(x.refresh(arg(2), ToInt(arg(3)))));
+      i += 3;
     } else if (op == "loadnull") {
       std::printf("load %ld\n", static_cast<long>(load(nullptr, ToInt(arg(1)))));
       i += 1;

@@ -576,6 +576,160 @@ class EndedCallersTest(LoopbackCase):
         ], path=ARGS.slow_store_dll)
 
 
+class RefreshTest(LoopbackCase):
+    """RefreshParameters on a running module: new values, a revocation, and
+    every other answer, which keeps the values; readers through 200
+    refreshes; a server that holds its answer; an ended caller."""
+
+    https = False
+    L = ["load", "12345", "0"]
+    R = ["refresh", "12345", "0"]
+    LOADED = [("error", 100), ("func101", 1.5), ("func102", 2.5), ("func103", 3.5),
+              ("lotStep", 0.01)]
+    KEPT = ["get lotStep " + bits(0.01), getter("f101", 1.5), getter("f102", 2.5),
+            getter("f103", 3.5)]
+    CHECKS = ["get", "lotStep", "f101", "f102", "f103"]
+
+    def run_table(self, table):
+        # (case, scripted replies, probe ops, expected lines, requests the
+        # server must see)
+        for case, replies, ops, expected, requests in table:
+            with self.subTest(case=case):
+                self.server.reset()
+                self.server.script(*[r if isinstance(r, dict) else {"body": reply_body(*r)}
+                                     for r in replies])
+                self.assertEqual(dll(*ops), expected)
+                self.assertEqual(len(self.server.requests()), requests)
+
+    def test_outcomes(self):
+        L, R, K = self.L, self.R, self.CHECKS
+        new = [("error", 100), ("func101", 4.5), ("func102", 5.5), ("lotStep", 0.02)]
+        again = [("error", 100), ("func101", 6.5)]
+        # Each "kept" row: (case, the refresh's reply, its code, its description).
+        kept = [
+            ("connection closed before a response", {"mode": "drop"}, 3, NO_CONNECTION),
+            ("reply cut short", {"mode": "short", "missing": 40,
+                                 "body": reply_body(("error", 100), ("func101", 9))}, 3,
+             NO_CONNECTION),
+            ("503 with an empty body", {"status": 503, "body": ""}, 3, NO_CONNECTION),
+            ("503 with a load balancer's page", {"status": 503, "body": "<html>busy</html>"}, 2,
+             INTERNAL),
+            ("200 with an empty body", {"body": ""}, 3, NO_CONNECTION),
+            ("no status", [("func101", 9)], 2, INTERNAL),
+            ("status 0", [("error", 0)], 0, INTERNAL),
+            ("status 2", [("error", 2)], 2, INTERNAL),
+            ("status 3", [("error", 3)], 3, NO_CONNECTION),
+            ("status 300", [("error", 300), ("errorD", "Moved")], 300, desc("Moved")),
+            ("status 400", [("error", 400), ("errorD", "Malformed request")], 400,
+             desc("Malformed request")),
+            ("a moved base path: the stand-in's own 404",
+             {"status": 404, "body": reply_body(("error", 404), ("errorD", "Unknown path"))},
+             404, desc("Unknown path")),
+            ("status 405", [("error", 405), ("errorD", "Method not allowed")], 405,
+             desc("Method not allowed")),
+        ]
+        self.run_table([
+            ("refreshed to new values", [self.LOADED, new], L + R + ["code"] + K,
+             ["load 1", "refresh 1", "code 1", "get lotStep " + bits(0.02),
+              getter("f101", 4.5), getter("f102", 5.5), getter("f103", -1.0)], 2),
+            ("revoked: unloaded, the next load asks the server again",
+             [self.LOADED, [("error", 205), ("errorD", "License revoked")], again],
+             L + R + ["code", "desc", "get", "error"] + K + L + ["f101"],
+             ["load 1", "refresh 0", "code 205", desc("License revoked"),
+              "get error " + bits(205.0), "get lotStep " + bits(-7.0)] + MINUS_ONE
+             + ["load 1", getter("f101", 6.5)], 3),
+            ("before any success a refresh is a load", [self.LOADED], R + ["code"] + K + L,
+             ["refresh 1", "code 1"] + self.KEPT + ["load 1"], 1),
+            ("before any success, refused", [], ["refresh", "999", "0", "code", "f101"],
+             ["refresh 0", "code 201", getter("f101", -1.0)], 1),
+        ] + [
+            ("kept: " + case, [self.LOADED, reply], L + R + ["code", "desc"] + K + L,
+             ["load 1", "refresh 0", "code %d" % code, description] + self.KEPT + ["load 1"], 2)
+            for case, reply, code, description in kept
+        ])
+
+    def test_ended_caller(self):
+        # The refresh's reply takes 3 s; its caller is ended after 1 s; the
+        # next refresh joins that exchange and takes its result.
+        slow = {"mode": "close", "pieces": [8], "pause_ms": 3000,
+                "body": reply_body(("error", 100), ("func101", 4.5))}
+        self.run_table([
+            ("a caller ended inside RefreshParameters harms nothing", [self.LOADED, slow],
+             self.L + ["endedrefresh", "1000", "12345", "0", "code", "f101", "get", "lotStep"]
+             + self.R,
+             ["load 1", "endedrefresh 1", "code 1", getter("f101", 4.5),
+              "get lotStep " + bits(-7.0), "refresh 1"], 3),
+        ])
+
+    def interact(self, ops, on_line):
+        """Runs the probe, handing each line it prints to on_line as it comes;
+        returns all lines and the number of requests the server saw."""
+        proc = subprocess.Popen([ARGS.wine_run, ARGS.dll_probe, ARGS.dll] + ops,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, env=wine_environment())
+        lines = []
+        try:
+            for raw in proc.stdout:
+                line = raw.decode("latin-1").rstrip("\r\n")
+                lines.append(line)
+                on_line(line)
+            proc.wait(timeout=180)
+            requests = len(self.server.requests())
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            self.server.reset()  # lets any held reply go
+        self.assertEqual(proc.returncode, 0, lines)
+        return lines, requests
+
+    def release_on(self, prefix):
+        def on_line(line):
+            if line.startswith(prefix):
+                self.server.release()
+        return on_line
+
+    def test_a_server_that_does_not_answer(self):
+        # The refresh's reply is held: the call returns within 30 s with code
+        # 3 and the values kept; the reply, once let go, is applied.
+        table = [
+            ("new values", [("error", 100), ("func101", 4.5)], "code 1", getter("f101", 4.5)),
+            ("revoked", [("error", 205), ("errorD", "License revoked")], "code 205",
+             getter("f101", -1.0)),
+        ]
+        for case, pairs, code, f101 in table:
+            with self.subTest(case=case):
+                self.server.reset()
+                self.server.script({"body": reply_body(*self.LOADED)},
+                                   {"hold": True, "body": reply_body(*pairs)})
+                lines, requests = self.interact(
+                    self.L + ["timedrefresh", "12345", "0", "code", "f101", "f102",
+                              "awaitcode", "3", "f101"],
+                    self.release_on("f102"))
+                self.assertEqual(lines, ["load 1", "refresh 0 intime=1", "code 3",
+                                         getter("f101", 1.5), getter("f102", 2.5), code, f101])
+                self.assertEqual(requests, 2)
+
+    def test_readers_through_200_refreshes(self):
+        n, hold = 200, 100
+        replies = [{"body": reply_body(*self.LOADED[:1], ("func101", 1), ("func102", 1),
+                                       ("func103", 1), ("p", 1))}]
+        for k in range(2, n + 2):
+            reply = {"body": reply_body(("error", 100), ("func101", k), ("func102", k),
+                                        ("func103", k), ("p", k))}
+            if k == hold + 1:
+                reply["hold"] = True
+            replies.append(reply)
+        self.server.reset()
+        self.server.script(*replies)
+        lines, requests = self.interact(
+            self.L + ["storm", "8", str(n), "12345", "0", str(hold), "f103"],
+            self.release_on("held"))
+        self.assertEqual(lines, ["load 1", "held readers=progressed", "storm %d odd=0" % n,
+                                 getter("f103", n + 1.0)])
+        self.assertEqual(requests, n + 1)
+
+
 def sized_reply(size, *pairs):
     """A reply of exactly `size` bytes: the pairs and a "pad" entry, in the
     reply format, filled up with '=' (where decoding stops)."""

@@ -97,6 +97,10 @@ class ServerProcess:
     def script(self, *replies):
         self._call("POST", "script", list(replies))
 
+    def release(self):
+        """Lets one held reply ({"hold": true}) go."""
+        self._call("POST", "release", {})
+
     def set_certificate(self, cert, key):
         self._call("POST", "cert", {"cert": cert, "key": key})
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Every message the kit and the samples can show has a row in README.md's
-messages table, and INSTALL.txt mentions every row.
+"""Every message the kit and the samples can show has a row in the messages
+table (docs/messages.md), and INSTALL.txt mentions every row.
 
-  check_messages.py --readme README.md --install examples/INSTALL.txt
+  check_messages.py --table docs/messages.md --install examples/INSTALL.txt
                     SOURCE... [--self-test]
 
 THE MESSAGES. In each SOURCE (the kit's parambridge.mqh and the sample
@@ -28,11 +28,11 @@ writes a message with "..." for its variable parts, and may cut a long
 fragment after its first 40 characters; one row may hold several messages
 (the MQL4 and the MQL5 wording, a Print and its Alert).
 
-THE TABLE is the first Markdown table after the heading "## Messages in the
-Experts log" in README.md. Each row's message is the first `code span` of its
-first column; its INSTALL KEY is the first 40 characters of the longest piece
-of that span between "..." marks, and INSTALL.txt must contain it
-(whitespace collapsed).
+THE TABLE is the first Markdown table after the heading "Messages in the
+Experts log" (of any level) in the page given by --table. Each row's message
+is the first `code span` of its first column; its INSTALL KEY is the first 40
+characters of the longest piece of that span between "..." marks, and
+INSTALL.txt must contain it (whitespace collapsed).
 
 --self-test plants faults in copies of the files (a new Print in the kit, a
 new Comment through a variable in a sample, a row's message dropped from
@@ -48,7 +48,7 @@ import sys
 KEY = 40
 CALLS = {"Print": "all", "Alert": "all", "Comment": "all", "PrintFormat": "first",
          "MessageBox": "first"}
-HEADING = "## Messages in the Experts log"
+HEADING = re.compile(r"^#{1,6}[ \t]+Messages in the Experts log[ \t]*#*[ \t]*$", re.M)
 DIRECTIVE = re.compile(r"%[-+ 0#]*(\d+|\*)?(\.(\d+|\*))?[a-zA-Z]")
 VARIABLE = object()  # a variable part of a message
 
@@ -201,13 +201,13 @@ def messages(path, text):
     return found
 
 
-def table_rows(readme):
+def table_rows(page):
     """The first column of each row of the messages table."""
-    at = readme.find("\n" + HEADING + "\n")
-    if at < 0:
-        raise SystemExit("README.md has no heading %r" % HEADING)
+    heading = HEADING.search(page)
+    if not heading:
+        raise SystemExit("the messages page has no heading \"Messages in the Experts log\"")
     rows, seen = [], False
-    for line in readme[at + 1:].splitlines()[1:]:
+    for line in page[heading.end():].splitlines()[1:]:
         if line.startswith("#"):
             break
         if line.startswith("|"):
@@ -241,22 +241,22 @@ def has_row(frags, rows):
     return False
 
 
-def check(readme, install, sources):
+def check(page, install, sources):
     errors = []
-    rows = [collapse(r.replace("`", "")) for r in table_rows(readme)]
+    rows = [collapse(r.replace("`", "")) for r in table_rows(page)]
     for path, text in sources:
         for where, frags in messages(path, text):
             if not frags:
                 errors.append("%s: a message with no literal text: give it one, and a row" % where)
                 continue
             if not has_row(frags, rows):
-                errors.append("%s: no row in README's messages table holds %r" %
+                errors.append("%s: no row in the messages table holds %r" %
                               (where, " ... ".join(f[:KEY] for f in frags)))
     flat = collapse(install)
-    for cell in table_rows(readme):
+    for cell in table_rows(page):
         key = install_key(cell)
         if key is None:
-            errors.append("README's messages table: a row without a `message`: %s" % cell.strip())
+            errors.append("the messages table: a row without a `message`: %s" % cell.strip())
         elif key not in flat:
             errors.append("INSTALL.txt does not mention %r" % key)
     return errors
@@ -280,7 +280,7 @@ def self_test(args):
          "Could not connect to server.", "(gone)", "INSTALL.txt does not mention"),
     ]
     texts = [(p, open(p, encoding="utf-8").read()) for p in args.sources]
-    readme = open(args.readme, encoding="utf-8").read()
+    page = open(args.table, encoding="utf-8").read()
     install = open(args.install, encoding="utf-8").read()
     caught = 0
     for what, target, old, new, want in planted:
@@ -294,7 +294,7 @@ def self_test(args):
             if old not in text:
                 raise SystemExit("self-test: %r is no longer in %s" % (old, path))
             srcs[target] = (path, text.replace(old, new, 1))
-        errors = check(readme, inst, srcs)
+        errors = check(page, inst, srcs)
         if any(want in e for e in errors):
             caught += 1
             print("caught: %s" % what)
@@ -306,7 +306,7 @@ def self_test(args):
 
 def main(argv):
     ap = argparse.ArgumentParser()
-    ap.add_argument("--readme", required=True)
+    ap.add_argument("--table", required=True, help="the page holding the messages table")
     ap.add_argument("--install", required=True)
     ap.add_argument("--self-test", action="store_true")
     ap.add_argument("--list", action="store_true", help="print every message's key")
@@ -320,7 +320,7 @@ def main(argv):
             for where, frags in messages(path, text):
                 print(where, "|", " ... ".join(frags))
         return 0
-    errors = check(open(args.readme, encoding="utf-8").read(),
+    errors = check(open(args.table, encoding="utf-8").read(),
                    open(args.install, encoding="utf-8").read(), texts)
     for e in errors:
         print(e)

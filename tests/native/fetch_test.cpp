@@ -59,13 +59,18 @@ TEST_F(Fetch, StatusRules) {
       {"error=-2147483648.9", 0, INT_MIN, "Internal dll error"},
       {"error=-2147483649", 0, INT_MIN, "Internal dll error"},
   };
-  for (const StatusRow& row : rows) {
-    SetUp();
-    if (row.reply) Serve(row.reply);
-    EXPECT_EQ(pb::LoadParameters("12345", 0), row.result) << row.reply;
-    EXPECT_EQ(pb::LastErrorCode(), row.code) << row.reply;
-    EXPECT_EQ(pb::LastErrorDescription(), row.description) << row.reply;
-    EXPECT_EQ(pb::IsLoaded(), row.result == 1) << row.reply;
+  // Before any success a refresh is a load.
+  for (auto call : {pb::LoadParameters, pb::RefreshParameters}) {
+    SCOPED_TRACE(call == pb::LoadParameters ? "LoadParameters" : "RefreshParameters");
+    for (const StatusRow& row : rows) {
+      SetUp();
+      if (row.reply) Serve(row.reply);
+      EXPECT_EQ(call("12345", 0), row.result) << row.reply;
+      EXPECT_EQ(pb::LastErrorCode(), row.code) << row.reply;
+      EXPECT_EQ(pb::LastErrorDescription(), row.description) << row.reply;
+      EXPECT_EQ(pb::IsLoaded(), row.result == 1) << row.reply;
+      EXPECT_EQ(pb::GetParameterText("test"), "2") << row.reply;
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // params/worker.h on std::thread, for the native tests: ids are numbered
 // from 1, a handle shares the record of its thread, and a thread counts as
 // ended once its procedure has returned.
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "params/worker.h"
+#include "tests/native/std_worker.h"
 
 namespace pb::worker {
 namespace {
@@ -29,6 +31,8 @@ std::uint32_t NewId() {
 }
 
 thread_local std::uint32_t t_id = 0;
+
+std::atomic<int> g_opens{0};
 
 }  // namespace
 
@@ -64,6 +68,7 @@ std::uint32_t CurrentId() noexcept {
 }
 
 Handle Open(std::uint32_t id) noexcept {
+  ++g_opens;
   std::lock_guard<std::mutex> hold(g_registryLock);
   const auto it = g_live.find(id);
   return it == g_live.end() ? nullptr : new Shared(it->second);
@@ -78,8 +83,16 @@ void Join(Handle h) noexcept {
   delete shared;
 }
 
+bool WaitFor(Handle h, std::uint32_t ms) noexcept {
+  auto* shared = static_cast<Shared*>(h);
+  std::unique_lock<std::mutex> hold((*shared)->m);
+  return (*shared)->cv.wait_for(hold, std::chrono::milliseconds(ms), [&] { return (*shared)->ended; });
+}
+
 void Release(Handle h) noexcept { delete static_cast<Shared*>(h); }
 
 void Pause() noexcept { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
 }  // namespace pb::worker
+
+int pbtest::WorkerOpens() { return pb::worker::g_opens; }

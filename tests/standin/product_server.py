@@ -65,6 +65,8 @@ bind address outside 127.0.0.0/8, ends it with exit status 2.
                      one; with the queue empty the parameter file answers.
   POST /_pb/cert     {"cert": PATH, "key": PATH}: the https port presents
                      this certificate to new connections
+  POST /_pb/release  lets one held reply go (see "hold"); a reset or a stop
+                     lets every held reply go
 A scripted reply is an object with:
   "status"   HTTP status code (default 200)
   "pairs"    [[name, value], ...]: encoded in the reply format
@@ -83,6 +85,8 @@ A scripted reply is an object with:
              sent, then the connection closes (a body cut inside a chunk)
   "reset"    true: the connection ends with a reset (RST) after the body
              instead of an orderly close: what a read that fails looks like
+  "hold"     true: nothing of the reply is sent until /_pb/release lets it
+             go (at most HOLD_LIMIT_S seconds): a server that does not answer
 """
 
 import argparse
@@ -114,6 +118,8 @@ STATUS_NOT_FOUND = (404, "Unknown path")
 STATUS_BAD_METHOD = (405, "Method not allowed")
 
 INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
+
+HOLD_LIMIT_S = 120  # the longest a held reply waits for its release
 
 
 class ConfigError(Exception):
@@ -336,6 +342,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             mode = script.get("mode", "length")
             status = 0 if mode == "drop" else int(script.get("status", 200))
             state.log_line(self, status, "scripted %s" % mode, body)
+            if script.get("hold"):
+                state.hold()
             self.send_scripted(script)
             return
         if self.command != "POST":
@@ -443,6 +451,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     raise ValueError("a script is a JSON list")
                 state.add_script(items)
                 payload = b"{}"
+            elif op == "release" and self.command == "POST":
+                state.release()
+                payload = b"{}"
             elif op == "cert" and self.command == "POST":
                 paths = json.loads(body.decode("utf-8"))
                 state.set_certificate(paths["cert"], paths["key"])
@@ -506,6 +517,8 @@ class State:
         self.requests = []
         self.script = []
         self.tls_context = None
+        self.held = 0  # replies waiting in hold()
+        self.releases = threading.Semaphore(0)
 
     def begin(self):
         with self.lock:
@@ -533,6 +546,29 @@ class State:
         with self.lock:
             self.requests = []
             self.script = []
+        self.release_all()
+
+    def hold(self):
+        """Waits until release() lets this reply go (at most HOLD_LIMIT_S)."""
+        with self.lock:
+            self.held += 1
+            releases = self.releases
+        try:
+            releases.acquire(timeout=HOLD_LIMIT_S)
+        finally:
+            with self.lock:
+                self.held -= 1
+
+    def release(self):
+        with self.lock:
+            self.releases.release()
+
+    def release_all(self):
+        """Lets every held reply go, and forgets releases given before any hold."""
+        with self.lock:
+            old, self.releases = self.releases, threading.Semaphore(0)
+            if self.held:
+                old.release(self.held)
 
     def add_script(self, items):
         for item in items:
@@ -682,6 +718,7 @@ def main(argv):
     for s in servers:
         s.shutdown()
         s.server_close()
+    state.release_all()
     state.wait_idle(10)
     if args.ready_file:
         try:

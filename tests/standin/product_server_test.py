@@ -315,6 +315,45 @@ class ControlTest(unittest.TestCase):
         finally:
             self.assertEqual(stop(proc)[0], 0)
 
+    def test_held_reply_waits_for_its_release(self):
+        # (the control operation that lets the held reply go)
+        table = ["release", "reset"]
+        proc, port, _ = start(ARGS.sample, "--control")
+        try:
+            def control(op, doc):
+                req = urllib.request.Request("http://127.0.0.1:%d/_pb/%s" % (port, op),
+                                             data=json.dumps(doc).encode(), method="POST")
+                return json.loads(OPENER.open(req, timeout=20).read())
+            for let_go in table:
+                with self.subTest(let_go=let_go):
+                    control("reset", {})
+                    control("script", [{"hold": True, "body": "late"}])
+                    with socket.create_connection(("127.0.0.1", port), timeout=20) as c:
+                        c.sendall(b"POST /x HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n"
+                                  b"Connection: close\r\n\r\n")
+                        # The request is logged before the hold: once it is,
+                        # nothing of the reply may have come.
+                        deadline = time.monotonic() + 20
+                        while not json.loads(OPENER.open(
+                                "http://127.0.0.1:%d/_pb/log" % port, timeout=20).read()):
+                            self.assertLess(time.monotonic(), deadline, "request never logged")
+                            time.sleep(0.01)
+                        c.setblocking(False)
+                        with self.assertRaises(BlockingIOError):
+                            c.recv(1)
+                        c.setblocking(True)
+                        control(let_go, {})
+                        got = b""
+                        while True:
+                            piece = c.recv(65536)
+                            if not piece:
+                                break
+                            got += piece
+                    self.assertRegex(got, rb"^HTTP/1\.[01] 200 ")
+                    self.assertEqual(got.split(b"\r\n\r\n", 1)[1], b"late")
+        finally:
+            self.assertEqual(stop(proc)[0], 0)
+
     def test_cut_replies_on_the_wire(self):
         # (script, what follows the headers on the wire, ended by a reset)
         table = [

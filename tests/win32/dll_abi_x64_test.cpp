@@ -156,6 +156,14 @@ TEST(DllAbi64, LoadParametersAnswersInEax) {
   EXPECT_TRUE(static_cast<std::uint32_t>(out.rax) <= 1u) << std::hex << out.rax;
 }
 
+TEST(DllAbi64, RefreshParametersAnswersInEax) {
+  ASSERT_NE(Dll(), nullptr);
+  // Posts like LoadParameters (and returns within its 30-second wait).
+  static const char account[] = "abi64";
+  const ProbeOut out = Call("RefreshParameters", {Word(account), 0xFFFFFFFFull});
+  EXPECT_TRUE(static_cast<std::uint32_t>(out.rax) <= 1u) << std::hex << out.rax;
+}
+
 // A timer id is pointer-sized: the whole 64-bit value names the timer.
 TEST(DllAbi64, TimerIdsArePointerSized) {
   ASSERT_NE(Dll(), nullptr);

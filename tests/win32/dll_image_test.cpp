@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,20 +19,38 @@ namespace {
 using pbtest::Dll;
 using pbtest::Proc;
 
-// The same names in both DLLs: x86-64 has no decoration, and the decorated
-// names stand as names there.
-const std::set<std::string> kExports = {
-    "GetParameter", "func101", "func102", "func103",
-    "LoadParameters", "_GetLastErrorCode@0", "GetLastErrorDescription",
-    "UIMakeWindow", "UIRun", "UIFinish", "UIAddTimer", "UIKillTimer",
-    "_DllWndProc@16", "_TimerProc@16", "_DllMain@12",
-    "UIAddButton", "UIAddTextBox", "UIAddCheckbox", "UIAddLabel",
-    "UIHide", "UIGetChecked", "UISetText", "UIGetText",
+// The same names and ordinals in both DLLs: x86-64 has no decoration, and
+// the decorated names stand as names there. A program may import by
+// ordinal: those of version 1.0 (1 to 23) never move, and each new export
+// takes the next number.
+const std::map<std::string, unsigned> kExportOrdinals = {
+    {"GetLastErrorDescription", 1}, {"GetParameter", 2}, {"LoadParameters", 3},
+    {"UIAddButton", 4}, {"UIAddCheckbox", 5}, {"UIAddLabel", 6}, {"UIAddTextBox", 7},
+    {"UIAddTimer", 8}, {"UIFinish", 9}, {"UIGetChecked", 10}, {"UIGetText", 11},
+    {"UIHide", 12}, {"UIKillTimer", 13}, {"UIMakeWindow", 14}, {"UIRun", 15},
+    {"UISetText", 16}, {"_DllMain@12", 17}, {"_DllWndProc@16", 18},
+    {"_GetLastErrorCode@0", 19}, {"_TimerProc@16", 20}, {"func101", 21}, {"func102", 22},
+    {"func103", 23},
+    // 1.1
+    {"RefreshParameters", 24},
 };
 
 TEST(DllImage, ExportsExactlyTheImportedNames) {
   ASSERT_NE(Dll(), nullptr) << "LoadLibrary failed: " << GetLastError();
-  EXPECT_EQ(pbtest::ExportedNames(Dll()), kExports);
+  std::set<std::string> names;
+  for (const auto& [name, ordinal] : kExportOrdinals) names.insert(name);
+  EXPECT_EQ(pbtest::ExportedNames(Dll()), names);
+}
+
+TEST(DllImage, EachExportKeepsItsOrdinal) {
+  ASSERT_NE(Dll(), nullptr);
+  EXPECT_EQ(pbtest::ExportOrdinals(Dll()), kExportOrdinals);
+  // The loader finds the same function by ordinal as by name.
+  for (const auto& [name, ordinal] : kExportOrdinals) {
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(Dll(), MAKEINTRESOURCEA(ordinal))),
+              reinterpret_cast<void*>(GetProcAddress(Dll(), name.c_str())))
+        << name << " @" << ordinal;
+  }
 }
 
 // Every DLL imported is part of Windows, each for a reason: a terminal

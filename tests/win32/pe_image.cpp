@@ -52,6 +52,20 @@ std::set<std::string> ExportedNames(const void* module) {
   return names;
 }
 
+std::map<std::string, unsigned> ExportOrdinals(const void* module) {
+  const auto* base = static_cast<const BYTE*>(module);
+  std::map<std::string, unsigned> ordinals;
+  const IMAGE_DATA_DIRECTORY& dir = Directory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
+  if (!dir.VirtualAddress) return ordinals;
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+  const auto* nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+  const auto* indexes = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    ordinals[reinterpret_cast<const char*>(base + nameRvas[i])] = exports->Base + indexes[i];
+  }
+  return ordinals;
+}
+
 std::set<std::string> ImportedDlls(const void* module) {
   const auto* base = static_cast<const BYTE*>(module);
   std::set<std::string> dlls;

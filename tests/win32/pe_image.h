@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 
@@ -16,6 +17,8 @@ std::uint16_t OptionalMagic(const void* module);
 std::uint16_t DllCharacteristics(const void* module);
 
 std::set<std::string> ExportedNames(const void* module);
+// Each exported name with its ordinal (the export table's base added).
+std::map<std::string, unsigned> ExportOrdinals(const void* module);
 std::set<std::string> ImportedDlls(const void* module);  // upper case
 
 }  // namespace pbtest

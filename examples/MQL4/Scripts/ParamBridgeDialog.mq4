@@ -11,7 +11,10 @@
 #include <parambridge.mqh>
 
 input int CloseAfterSeconds = 30;  // the dialog closes itself when nobody clicks
-input int AccountType       = 0;   // account type sent to the server
+
+// The account type sent to the server: the terminal's own (demo 0,
+// contest 1, real 2), never an input, so that a licence's type rules hold.
+int AccountType() { return((int)AccountInfoInteger(ACCOUNT_TRADE_MODE)); }
 
 // A served value, or a note while nothing has been fetched (-1.0).
 string Shown(const double value)
@@ -149,7 +152,7 @@ void OnStart()
      {
       // Blocks the script's thread until the server answers. The values
       // are shown only when they are the typed account's.
-      int result = PbLoadParameters(enteredAccount, AccountType);
+      int result = PbLoadParameters(enteredAccount, AccountType());
       if(result == PB_LOAD_OK)
          PrintFormat("parambridge: account %s: func101=%.8g func102=%.8g func103=%.8g",
                      enteredAccount, PbFunc101(), PbFunc102(), PbFunc103());

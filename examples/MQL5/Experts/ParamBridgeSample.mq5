@@ -5,27 +5,41 @@
 //+------------------------------------------------------------------+
 #property description "Fetches func101..func103 for this account from the product server (parambridge64.dll)."
 
+// The vendor's choices, compiled into the program rather than inputs (a
+// customer could set an input to 0): how often the running expert asks the
+// server again, and how long it trades on the last good values while the
+// server cannot confirm them. parambridge.mqh takes 60 and 72 without them.
+#define PB_REFRESH_MINUTES 60
+#define PB_GRACE_HOURS     72
 #include <parambridge.mqh>
 
-input int AccountType     = 0;    // account type sent to the server (its meaning is the server's)
-input int FirstRetry      = 15;   // seconds before the first retry after a failed fetch
+input int FirstRetry      = 15;   // seconds before the first retry after a failed fetch or refresh
 input int LongestRetry    = 600;  // the wait doubles after each failure up to this many seconds
 
 // Where this expert stands. Nothing here fetches from OnInit, nor from
 // OnTick on a chart: LoadParameters blocks until the server answers, so
 // OnTimer calls it. The strategy tester sends no timer events; there the
 // first OnTick fetches (blocking holds up only the test).
+// Once loaded, OnTimer refreshes every PB_REFRESH_MINUTES: a refusal
+// stops the expert at once, other failures keep the values for
+// PB_GRACE_HOURS (parambridge.mqh, rule 8).
 #define STATE_WAITING  0   // not fetched yet (or the last fetch failed)
-#define STATE_LOADED   1   // the DLL holds this account's parameters
+#define STATE_LOADED   1   // trading: the DLL holds this account's parameters, confirmed or within the grace period
 #define STATE_OTHER    2   // the DLL holds another account's parameters: never trade on them
 #define STATE_REFUSED  3   // the kit refused (see the Experts log)
 #define STATE_DLLS_OFF 4   // "Allow DLL imports" is off: the kit called nothing
-#define STATE_DENIED   5   // the server refused: trying again does not help until the vendor acts
+#define STATE_DENIED   5   // the server refused (first fetch or refresh): trying again does not help until the vendor acts
+#define STATE_EXPIRED  6   // unconfirmed for PB_GRACE_HOURS: not trading; the refreshes go on
 
 int      g_state = STATE_WAITING;
 int      g_wait = 0;          // seconds to the next try after a failure
 datetime g_nextTry = 0;       // no fetch before this time
-string   g_failure = "";      // the last failure's description ("": none yet)
+datetime g_nextRefresh = 0;   // no refresh before this time
+string   g_failure = "";      // the last failure's description ("": none since the last success)
+
+// The account type the server judges: the terminal's own (demo 0,
+// contest 1, real 2), never a customer's input.
+int AccountType() { return((int)AccountInfoInteger(ACCOUNT_TRADE_MODE)); }
 
 // The logged-in account: ACCOUNT_LOGIN is a long, 0 before the login.
 long Login() { return(AccountInfoInteger(ACCOUNT_LOGIN)); }
@@ -37,11 +51,12 @@ int OnInit()
    g_state = STATE_WAITING;
    g_wait = 0;
    g_nextTry = 0;
+   g_nextRefresh = 0;
    g_failure = "";
    // "Allow DLL imports" off: the kit calls nothing and says so
    // (PB_LOAD_DLLS_OFF); the chart tells why this expert does not trade.
-   // A one-second timer: it only looks whether a fetch is due, so OnInit
-   // returns at once.
+   // A one-second timer: it only looks whether a fetch or a refresh is
+   // due, so OnInit returns at once.
    if(!EventSetTimer(1))
      {
       Print("parambridge: no timer for this expert: ", GetLastError());
@@ -57,13 +72,27 @@ void OnDeinit(const int reason)
    Comment("");
   }
 
-// One fetch, when it is due and the terminal is logged in. Blocks this
-// expert's thread (its own: every expert has one) until the server has
-// answered.
+// One fetch or refresh, when it is due and the terminal is logged in.
+// Blocks this expert's thread (its own: every expert has one) until the
+// server has answered (a refresh: 30 s at most).
 void OnTimer()
   {
    TryFetch();
+   TryRefresh();
+   CheckGrace();
    ShowState();
+  }
+
+// The wait before the next try after a failure: FirstRetry, doubled each
+// time up to LongestRetry (and, for a refresh, up to PB_REFRESH_MINUTES).
+int NextWait(const int ceiling)
+  {
+   int first = FirstRetry < 5 ? 5 : FirstRetry;
+   int longest = LongestRetry < first ? first : LongestRetry;
+   if(longest > ceiling)
+      longest = ceiling;
+   g_wait = g_wait == 0 ? first : (int)MathMin(g_wait * 2, longest);
+   return(g_wait);
   }
 
 void TryFetch()
@@ -74,11 +103,13 @@ void TryFetch()
    if(!TerminalInfoInteger(TERMINAL_CONNECTED) || Login() == 0)
       return;
    string account = IntegerToString(Login());
-   int result = PbLoadParameters(account, AccountType);
+   int result = PbLoadParameters(account, AccountType());
    if(result == PB_LOAD_OK)
      {
       g_state = STATE_LOADED;
-      EventKillTimer();
+      g_wait = 0;
+      g_failure = "";
+      g_nextRefresh = TimeLocal() + PB_REFRESH_MINUTES * 60;
       PrintFormat("parambridge: parameters loaded for account %s: func101=%.8g func102=%.8g func103=%.8g",
                   account, PbFunc101(), PbFunc102(), PbFunc103());
       return;
@@ -106,22 +137,119 @@ void TryFetch()
    // A failure: try again later, waiting twice as long each time. The
    // numeric code (_GetLastErrorCode@0) cannot be imported by MQL5; the
    // description says what went wrong.
-   int first = FirstRetry < 5 ? 5 : FirstRetry;
-   int longest = LongestRetry < first ? first : LongestRetry;
-   g_wait = g_wait == 0 ? first : (int)MathMin(g_wait * 2, longest);
-   g_nextTry = TimeLocal() + g_wait;
+   g_nextTry = TimeLocal() + NextWait(LongestRetry);
    PrintFormat("parambridge: fetch for account %s failed: %s (next try in %d s)",
                account, g_failure, g_wait);
   }
 
-// Why this expert is not trading, on the chart: what happened and whether
-// waiting can help. Nothing once the parameters are loaded (OnTick shows
-// them).
+// Asks the server again every PB_REFRESH_MINUTES while loaded, and past the
+// grace period (to trade again once it confirms). The strategy tester
+// replays history: no refresh there.
+void TryRefresh()
+  {
+   if((g_state != STATE_LOADED && g_state != STATE_EXPIRED) || TimeLocal() < g_nextRefresh ||
+      MQLInfoInteger(MQL_TESTER))
+      return;
+   if(!TerminalInfoInteger(TERMINAL_CONNECTED) || Login() == 0)
+      return;
+   string account = IntegerToString(Login());
+   int result = PbRefreshParameters(account, AccountType());
+   if(result == PB_LOAD_OK)
+     {
+      // Confirmed, with the values of this reply (changed or not).
+      g_state = STATE_LOADED;
+      g_wait = 0;
+      g_failure = "";
+      g_nextRefresh = TimeLocal() + PB_REFRESH_MINUTES * 60;
+      PrintFormat("parambridge: parameters confirmed for account %s: func101=%.8g func102=%.8g func103=%.8g",
+                  account, PbFunc101(), PbFunc102(), PbFunc103());
+      return;
+     }
+   if(result == PB_REFRESH_KEPT)
+     {
+      // No decision: the values stay, counted against the grace period.
+      g_failure = PbLastErrorDescription();
+      g_nextRefresh = TimeLocal() + NextWait(PB_REFRESH_MINUTES * 60);
+      PrintFormat("parambridge: refresh for account %s failed: %s; the parameters are unconfirmed since %s, trading on them until %s (next try in %d s)",
+                  account, g_failure, TimeToString(PbUnconfirmedSince(), TIME_DATE | TIME_MINUTES),
+                  TimeToString(PbGraceEnds(), TIME_DATE | TIME_MINUTES), g_wait);
+      return;
+     }
+   if(result == PB_REFRESH_REVOKED ||
+      (result == PB_LOAD_FAILED && PbFailureKind(PbLastErrorDescription()) == PB_FAILURE_SERVER))
+     {
+      // The server refused this account (revoked, expired, ...); the DLL
+      // holds no parameters any more. Stop at once.
+      g_failure = PbLastErrorDescription();
+      g_state = STATE_DENIED;
+      EventKillTimer();
+      PrintFormat("parambridge: refresh for account %s refused by the server: %s; not trading (ask the vendor, then attach the expert again)",
+                  account, g_failure);
+      return;
+     }
+   if(result == PB_LOAD_FAILED)
+     {
+      // The DLL held no parameters (another program's refresh was refused
+      // meanwhile, or it was unloaded): start over as at the first fetch.
+      g_state = STATE_WAITING;
+      g_failure = PbLastErrorDescription();
+      g_nextTry = TimeLocal() + NextWait(LongestRetry);
+      return;
+     }
+   // The kit's door: another account's claim, a refusal, DLL imports off.
+   g_state = result == PB_LOAD_OTHER_ACCOUNT ? STATE_OTHER :
+             (result == PB_LOAD_DLLS_OFF ? STATE_DLLS_OFF : STATE_REFUSED);
+   EventKillTimer();
+  }
+
+// Stops trading once the values have been unconfirmed for PB_GRACE_HOURS.
+void CheckGrace()
+  {
+   if(g_state != STATE_LOADED || !PbGraceOver())
+      return;
+   g_state = STATE_EXPIRED;
+   PrintFormat("parambridge: the parameters of account %s are unconfirmed since %s, longer than the %d-hour grace period; not trading until the server confirms them",
+               IntegerToString(Login()), TimeToString(PbUnconfirmedSince(), TIME_DATE | TIME_MINUTES), PB_GRACE_HOURS);
+  }
+
+// The values on the chart, and since when they are unconfirmed.
+void ShowValues(const double f101, const double f102, const double f103)
+  {
+   string values = StringFormat("parambridge parameters\nfunc101 = %.8g\nfunc102 = %.8g\nfunc103 = %.8g",
+                                f101, f102, f103);
+   if(PbUnconfirmedSince() == 0)
+      Comment(values);
+   else
+      Comment(values + StringFormat("\nparambridge: not confirmed since %s (%s); trading on these values until %s.",
+                                    TimeToString(PbUnconfirmedSince(), TIME_DATE | TIME_MINUTES), FailureWords(),
+                                    TimeToString(PbGraceEnds(), TIME_DATE | TIME_MINUTES)));
+  }
+
+// What the last failure was, in words for the chart.
+string FailureWords()
+  {
+   int kind = PbFailureKind(g_failure);
+   if(kind == PB_FAILURE_NO_CONNECTION)
+      return("could not connect to the server");
+   if(kind == PB_FAILURE_UNREADABLE)
+      return("the server's reply could not be read");
+   return("the server answered: " + (g_failure == "" ? "(no reason given)" : g_failure));
+  }
+
+// On the chart: the values while trading (and since when they are
+// unconfirmed, within the grace period); otherwise why this expert is not
+// trading and whether waiting can help.
 void ShowState()
   {
    if(g_state == STATE_LOADED)
+     {
+      ShowValues(PbFunc101(), PbFunc102(), PbFunc103());
       return;
-   if(g_state == STATE_OTHER)
+     }
+   if(g_state == STATE_EXPIRED)
+      Comment(StringFormat("parambridge: the parameters are unconfirmed since %s (%s), longer than the %d-hour grace period. Not trading.\nThe expert goes on asking the server; if this lasts, tell the vendor's support desk.",
+                           TimeToString(PbUnconfirmedSince(), TIME_DATE | TIME_MINUTES), FailureWords(), PB_GRACE_HOURS));
+   else if(g_state == STATE_OTHER)
       Comment("parambridge: the DLL holds another account's parameters; restart the terminal. Not trading.");
    else if(g_state == STATE_DENIED)
       Comment("parambridge: refused by the server: " + (g_failure == "" ? "(no reason given)" : g_failure) +
@@ -144,6 +272,14 @@ void OnTick()
   {
    if(MQLInfoInteger(MQL_TESTER) && g_state == STATE_WAITING)
       TryFetch();   // the tester: no OnTimer there
+   CheckGrace();
+   if(g_state == STATE_LOADED && !PbLooksLoaded())
+     {
+      // Another program's refresh was refused: the DLL holds no
+      // parameters. Ask at the next timer event, as at the first fetch.
+      g_state = STATE_WAITING;
+      g_nextTry = 0;
+     }
    if(g_state != STATE_LOADED)
      {
       ShowState();
@@ -161,11 +297,11 @@ void OnTick()
       Alert(line);
       return;
      }
-   // The getters read the DLL's store: cheap enough for every tick.
+   // The getters read the DLL's store: cheap enough for every tick. A
+   // refresh replaces all three at once.
    double f101 = PbFunc101();
    double f102 = PbFunc102();
    double f103 = PbFunc103();
-   Comment(StringFormat("parambridge parameters\nfunc101 = %.8g\nfunc102 = %.8g\nfunc103 = %.8g",
-                        f101, f102, f103));
+   ShowValues(f101, f102, f103);
    // ... the trading logic would use f101..f103 here.
   }
