@@ -69,7 +69,9 @@ void CALLBACK RunMain(PTP_CALLBACK_INSTANCE instance, void* p) {
   // pool, so that no frame of this module is left to return to: a
   // FreeLibrary during the exchange (the program was removed) unmaps the
   // code only now, and with the last reference DllMain's unload runs on this
-  // pool thread.
+  // pool thread. The caller's Join may return a moment before the pool
+  // drops it: a FreeLibrary in that moment unloads the module when it does,
+  // on the pool thread, as after an exchange that outlived its caller.
   FreeLibraryWhenCallbackReturns(instance, run.self);
 }
 
@@ -111,7 +113,10 @@ Handle Start(Proc proc, void* arg) noexcept {
 
 std::uint32_t CurrentId() noexcept { return GetCurrentThreadId(); }
 
-// Null when no run of this module is under way on thread `id`.
+// Null when no run of this module is under way on thread `id`. The object
+// stays the same while any handle holds it, and a run resets it before its
+// procedure starts: a handle opened while a run is under way is signalled
+// only once that run (or a later one on the same thread) has returned.
 Handle Open(std::uint32_t id) noexcept {
   char name[96];
   RunEventName(id, name);
