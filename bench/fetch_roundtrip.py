@@ -23,8 +23,9 @@ untimed ones (so that no process start-up or first-call set-up is counted):
     with the pinned DLL loaded: LoadParameters of a stand-in DLL that runs
     the module's worker around an exchange that fails at once, beside a bare
     CreateThread and join, the same thread holding a module reference that
-    it drops in FreeLibraryAndExitThread, and a hand-off to a thread parked
-    on an event (what a long-lived worker costs at the least).
+    it drops in FreeLibraryAndExitThread (what the module's worker does), and
+    a hand-off to a thread parked on an event (what a long-lived worker
+    would cost at the least).
 Every round runs each contender once, in an order rotated from round to
 round; each ratio is taken within a round, and the report gives its median
 and its spread (lowest and highest) over the rounds. The machine is shared:
@@ -184,6 +185,8 @@ def main():
          "pb::PostForm, pinned"),
         ("no-op exchange / CreateThread + join", "LoadParameters, no-op exchange",
          "CreateThread + join"),
+        ("no-op exchange / CreateThread + module reference", "LoadParameters, no-op exchange",
+         "CreateThread + module reference"),
         ("no-op exchange / parked thread hand-off", "LoadParameters, no-op exchange",
          "parked thread hand-off"),
     ]
@@ -211,7 +214,7 @@ def main():
               % (name, statistics.median(per_call), min(per_call), max(per_call)))
     for label, a, b in ratios:
         values = [x / y for x, y in zip(seconds[a], seconds[b])]
-        print("  ratio %-45s median %.2f  (rounds: %.2f to %.2f)"
+        print("  ratio %-50s median %.2f  (rounds: %.2f to %.2f)"
               % (label, statistics.median(values), min(values), max(values)))
 
 

@@ -34,9 +34,9 @@
 //                        unmapped it, then loads it afresh (the next ops run
 //                        on that load)
 //   free                 -> "free unmapped=U"  FreeLibrary with no caller in the
-//                        module, then up to 10 s for the module to be
-//                        unmapped (U: whether it was), then loaded afresh
-//                        (the next ops run on that load)
+//                        module; U: whether that unmapped it at once (no
+//                        worker holds it once LoadParameters has returned);
+//                        then loaded afresh (the next ops run on that load)
 //   readwhilewriting KILL_MS -> "readwhilewriting f101 BITS desc LEN"
 //                        (test build whose store writes are slowed) a
 //                        caller ended after KILL_MS, inside the exchange's
@@ -355,13 +355,7 @@ int main(int argc, char** argv) {
       char path[MAX_PATH];
       GetModuleFileNameA(g_dll, path, MAX_PATH);
       FreeLibrary(g_dll);
-      // The last exchange's worker may drop its reference a moment after
-      // its caller returned; a worker parked with one never does.
-      bool unmapped = GetModuleHandleA(path) == nullptr;
-      for (int k = 0; k < 1000 && !unmapped; ++k) {
-        Sleep(10);
-        unmapped = GetModuleHandleA(path) == nullptr;
-      }
+      const bool unmapped = GetModuleHandleA(path) == nullptr;
       g_dll = LoadLibraryA(path);
       if (!g_dll) return 3;
       x = Resolve();
