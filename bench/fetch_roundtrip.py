@@ -19,6 +19,13 @@ untimed ones (so that no process start-up or first-call set-up is counted):
   - pb::PostForm with the tree's pins, and without pins: the transport alone
     (no form, no store), the pair that isolates the pin check's cost.
   - curl --pinnedpubkey with the same pins, one process posting N times.
+  - The worker's own cost, from bench/win/worker_probe.exe in one process
+    with the pinned DLL loaded: LoadParameters of a stand-in DLL that runs
+    the module's worker around an exchange that fails at once, beside a bare
+    CreateThread and join, the same thread holding a module reference that
+    it drops in FreeLibraryAndExitThread (what the module's worker does), and
+    a hand-off to a thread parked on an event (what a long-lived worker
+    would cost at the least).
 Every round runs each contender once, in an order rotated from round to
 round; each ratio is taken within a round, and the report gives its median
 and its spread (lowest and highest) over the rounds. The machine is shared:
@@ -86,6 +93,31 @@ def post_form(build, pins, n):
     return loop_seconds(lines, n)
 
 
+WORKER_ROWS = [
+    ("load", "LoadParameters, no-op exchange"),
+    ("thread", "CreateThread + join"),
+    ("thread-ref", "CreateThread + module reference"),
+    ("handoff", "parked thread hand-off"),
+]
+
+
+def worker_rows(build, pinned_dll, n):
+    """Seconds of each of the worker probe's rows, from one process."""
+    lines = wine(build, "bench/win/worker_probe.exe", "--calls", str(n), "--warmup", str(WARMUP),
+                 "preload", pinned_dll,
+                 "load", os.path.join(build, "bench/win/noop-exchange-bench.dll"), ACCOUNT,
+                 ACCOUNT_TYPE,
+                 "thread", "thread-ref", pinned_dll, "handoff")
+    rows = {}
+    for l in lines:
+        f = l.split()
+        if len(f) == 4 and f[0] == "row" and f[2] == str(n):
+            rows[f[1]] = float(f[3])
+    if set(rows) != {op for op, _ in WORKER_ROWS}:
+        sys.exit("fetch_roundtrip: worker_probe gave %s" % lines)
+    return {label: rows[op] for op, label in WORKER_ROWS}
+
+
 def curl(pins, n):
     """n POSTs from one curl process, after WARMUP untimed ones in another."""
     # Options hold for one URL up to the next "next": each repeats them.
@@ -125,26 +157,40 @@ def main():
     tls = os.path.join(build, "tls")
     for f in (pinned_dll, os.path.join(tls, "pins"), os.path.join(tls, "server.crt"),
               os.path.join(build, "tests/fetch/dll_probe.exe"),
-              os.path.join(build, "tests/fetch/post_probe.exe")):
+              os.path.join(build, "tests/fetch/post_probe.exe"),
+              os.path.join(build, "bench/win/worker_probe.exe"),
+              os.path.join(build, "bench/win/noop-exchange-bench.dll")):
         if not os.path.exists(f):
             sys.exit("fetch_roundtrip: %s is missing; build that loopback tree first" % f)
     with open(os.path.join(tls, "pins")) as f:
         pins = f.read().strip()
 
+    # Each contender gives the seconds of one or more rows.
     contenders = [
-        ("LoadParameters, pinned", lambda: load_parameters(build, pinned_dll, n)),
-        ("pb::PostForm, pinned", lambda: post_form(build, pins, n)),
-        ("pb::PostForm, no pins", lambda: post_form(build, "", n)),
-        ("curl --pinnedpubkey", lambda: curl(pins, n)),
+        ("LoadParameters, pinned", lambda: {"LoadParameters, pinned":
+                                            load_parameters(build, pinned_dll, n)}),
+        ("pb::PostForm, pinned", lambda: {"pb::PostForm, pinned": post_form(build, pins, n)}),
+        ("pb::PostForm, no pins", lambda: {"pb::PostForm, no pins": post_form(build, "", n)}),
+        ("curl --pinnedpubkey", lambda: {"curl --pinnedpubkey": curl(pins, n)}),
+        ("worker", lambda: worker_rows(build, pinned_dll, n)),
     ]
+    rows = [name for name, _ in contenders[:-1]] + [label for _, label in WORKER_ROWS]
     ratios = [
         ("pinned / unpinned (pb::PostForm)", "pb::PostForm, pinned", "pb::PostForm, no pins"),
         ("LoadParameters pinned / curl --pinnedpubkey", "LoadParameters, pinned",
          "curl --pinnedpubkey"),
         ("pb::PostForm pinned / curl --pinnedpubkey", "pb::PostForm, pinned",
          "curl --pinnedpubkey"),
+        ("LoadParameters pinned / pb::PostForm pinned", "LoadParameters, pinned",
+         "pb::PostForm, pinned"),
+        ("no-op exchange / CreateThread + join", "LoadParameters, no-op exchange",
+         "CreateThread + join"),
+        ("no-op exchange / CreateThread + module reference", "LoadParameters, no-op exchange",
+         "CreateThread + module reference"),
+        ("no-op exchange / parked thread hand-off", "LoadParameters, no-op exchange",
+         "parked thread hand-off"),
     ]
-    seconds = {name: [] for name, _ in contenders}
+    seconds = {name: [] for name in rows}
     work = tempfile.mkdtemp(prefix="fetch-roundtrip-")
     with PortLock():
         server = ServerProcess(os.path.join(ROOT, "tests", "standin", "product_server.py"),
@@ -153,21 +199,22 @@ def main():
         try:
             for r in range(rounds):
                 k = r % len(contenders)
-                for name, run in contenders[k:] + contenders[:k]:
-                    seconds[name].append(run())
+                for _, run in contenders[k:] + contenders[:k]:
+                    for name, value in run().items():
+                        seconds[name].append(value)
         finally:
             server.stop()
 
     ms = lambda s: s / n * 1000.0
     print("fetch round trip on https://127.0.0.1:443 (the tree's pinned key), %s, "
           "%d calls per contender, %d rounds, interleaved" % (dll, n, rounds))
-    for name, _ in contenders:
+    for name in rows:
         per_call = [ms(s) for s in seconds[name]]
-        print("  %-28s median %7.3f ms/call  (rounds: %.3f to %.3f)"
+        print("  %-31s median %7.3f ms/call  (rounds: %.3f to %.3f)"
               % (name, statistics.median(per_call), min(per_call), max(per_call)))
     for label, a, b in ratios:
         values = [x / y for x, y in zip(seconds[a], seconds[b])]
-        print("  ratio %-45s median %.2f  (rounds: %.2f to %.2f)"
+        print("  ratio %-50s median %.2f  (rounds: %.2f to %.2f)"
               % (label, statistics.median(values), min(values), max(values)))
 
 

@@ -124,7 +124,7 @@ include(${PROJECT_SOURCE_DIR}/cmake/loopback-tls.cmake)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 add_subdirectory(tests/win32)
-foreach(dir tests/fetch tests/ui)
+foreach(dir tests/fetch tests/ui bench/win)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

@@ -55,6 +55,10 @@
 //                        again at once; "after" waits until the worker has
 //                        unmapped it, then loads it afresh (the next ops run
 //                        on that load)
+//   free                 -> "free unmapped=U"  FreeLibrary with no caller in the
+//                        module; U: whether that unmapped it at once (no
+//                        worker holds it once LoadParameters has returned);
+//                        then loaded afresh (the next ops run on that load)
 //   readwhilewriting KILL_MS -> "readwhilewriting f101 BITS desc LEN"
 //                        (test build whose store writes are slowed) a
 //                        caller ended after KILL_MS, inside the exchange's
@@ -492,6 +496,15 @@ int main(int argc, char** argv) {
       x = Resolve();
       std::printf("unload mapped=%d\n", mapped ? 1 : 0);
       i += 2;
+    } else if (op == "free") {
+      char path[MAX_PATH];
+      GetModuleFileNameA(g_dll, path, MAX_PATH);
+      FreeLibrary(g_dll);
+      const bool unmapped = GetModuleHandleA(path) == nullptr;
+      g_dll = LoadLibraryA(path);
+      if (!g_dll) return 3;
+      x = Resolve();
+      std::printf("free unmapped=%d\n", unmapped ? 1 : 0);
     } else if (op == "readwhilewriting") {
       CallAndEnd(x, "12345", 0, static_cast<DWORD>(ToInt(arg(1))));
       const double v = f101(0, 0);

@@ -560,6 +560,13 @@ class EndedCallersTest(LoopbackCase):
              ["unload", "1000", "after", "code", "f101", "load", "12345", "0", "f101"],
              ["unload mapped=1", "code 0", getter("f101", -1.0), "load 1", getter("f101", 2.5)],
              2),
+            ("FreeLibrary right after LoadParameters returned: no worker holds the module "
+             "any more (none parked, none about to let go), so it unloads at once and a "
+             "load after it fetches anew",
+             [quick_ok, quick_ok],
+             ["load", "12345", "0", "free", "code", "f101", "load", "12345", "0", "f101"],
+             ["load 1", "free unmapped=1", "code 0", getter("f101", -1.0), "load 1",
+              getter("f101", 2.5)], 2),
         ])
 
     def test_ended_in_the_store_write_path(self):
