@@ -1,6 +1,25 @@
 // `parambridge-server serve`: the fetch listeners (http and https), the
 // metrics listener, the fetch log writer and the signals. The command line
 // (server/cli/) fills ServeOptions and hands over the service.
+//
+// What a client meets (details in session.h, listener.h, client_address.h):
+//   - a header above header_limit or a body above body_limit: HTTP 400 with
+//     the reply format's "error=400&errorD=Request too large", then close;
+//     a request HTTP cannot read: 400 "Malformed request", then close;
+//   - a passed deadline: the connection closes without a reply;
+//   - beyond max_connections: the connection is closed at accept;
+//   - over the rate limit, a full database queue, a wait in it beyond
+//     queue_wait_limit, DatabaseUnavailable: HTTP 503, empty body;
+//   - every reply: Content-Length, Content-Type: text/plain, and
+//     "Connection: close" unless kept alive.
+// Every reply to a request is a fetch log row (503 ones with status 503).
+// The rate limit's address is the peer's, or, when the peer is a
+// --trusted-proxy, the rightmost X-Forwarded-For hop that is not a trusted
+// proxy (X-Real-IP without X-Forwarded-For); IPv6 clients count by /64.
+// Metrics: GET /metrics (Prometheus text, names parambridge_*), GET /health
+// ("ok", or an empty 503 while the last fetch asked of the database failed).
+// The ready file's lines: pid=, http=, https=, metrics= (ADDR:PORT as bound),
+// pin= (see ready_file.h).
 #pragma once
 
 #include <chrono>
