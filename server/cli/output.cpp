@@ -1,6 +1,7 @@
 #include "server/cli/output.h"
 
 #include <iostream>
+#include <string_view>
 
 #include "server/core/dates.h"
 #include "server/core/decision.h"
@@ -117,8 +118,32 @@ std::string ProductText(const Product& p) {
   return out;
 }
 
+namespace {
+
+// The account as a client sent it may hold any byte: control bytes and the
+// backslash are written as \xNN, so that a line of the log is one fetch and
+// no sent text can forge another line or reach the operator's terminal.
+std::string Printable(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f || c == '\\') {
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string LogRowLine(const FetchLogRow& r) {
-  return FormatMicros(ToMicros(r.time)) + "  " + std::to_string(r.status) + "  account " + r.account + " type " +
+  return FormatMicros(ToMicros(r.time)) + "  " + std::to_string(r.status) + "  account " + Printable(r.account) + " type " +
          std::to_string(r.account_type) + "  " + (r.https ? "https" : "http") + " " + r.peer + "  " +
          std::to_string(r.micros) + " us" + (r.instance.empty() ? "" : "  " + r.instance);
 }

@@ -4,6 +4,7 @@
 
 #include "server/core/dates.h"
 #include "server/core/reply.h"
+#include "server/core/rules.h"
 
 namespace pbs {
 namespace {
@@ -96,7 +97,9 @@ Decision Decide(const std::vector<Holding>& licenses, const TrialFacts& trial,
     h.set = trial.held_set;
     return Answer(h, Judge(h, today), texts);
   }
-  if (trial.offer_days > 0 && !account.empty() && !trial.cap_reached) {
+  // Only for an account a license could hold: posting long or odd texts
+  // never leaves rows that no command can name.
+  if (trial.offer_days > 0 && !CheckAccount(account) && !trial.cap_reached) {
     Holding h;
     h.expires = Date{today.days + trial.offer_days};
     h.set = trial.offer_set;

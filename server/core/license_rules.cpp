@@ -34,12 +34,14 @@ void CheckLicense(const License& license) {
 
 void ApplyChange(License& license, const LicenseChange& change) {
   if (license.state == LicenseState::kRevoked) {
-    const bool only_note = change.add_accounts.empty() && change.remove_accounts.empty() &&
+    // An account may still leave a revoked license (a refunded customer who
+    // buys again gets a new license): the license itself stays revoked.
+    const bool only_note = change.add_accounts.empty() &&
                            !change.max_accounts && !change.types && !change.set && change.overrides.empty() &&
                            change.clear_overrides.empty() && !change.expires &&
                            (!change.state || *change.state == LicenseState::kRevoked);
     if (!only_note) {
-      throw Refused("license " + license.id + " is revoked, which is final: only its note can change");
+      throw Refused("license " + license.id + " is revoked, which is final: only its note can change and accounts leave it");
     }
   }
   for (const std::string& account : change.remove_accounts) {

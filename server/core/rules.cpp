@@ -109,8 +109,11 @@ Problem CheckRefusalText(int status, std::string_view text) {
   }
   if (text.empty()) return std::string("a refusal text must not be empty (the customer would see nothing)");
   if (HasFormatByte(text)) return "the text " + Quoted(text) + " holds '=', '&' or NUL, which the reply format cannot carry";
-  if (text.size() > kMaxTextBytes) {
-    return "the text is " + std::to_string(text.size()) + " bytes; the module shows at most " +
+  // As sent: each {date} becomes YYYY-MM-DD, four bytes longer.
+  std::size_t sent = text.size();
+  for (std::size_t at = text.find("{date}"); at != std::string_view::npos; at = text.find("{date}", at + 6)) sent += 4;
+  if (sent > kMaxTextBytes) {
+    return "the text is " + std::to_string(sent) + " bytes as sent; the module shows at most " +
            std::to_string(kMaxTextBytes);
   }
   if (status != kExpired && text.find("{date}") != std::string_view::npos) {

@@ -1,8 +1,11 @@
 #include "server/net/listener.h"
 
 #include <chrono>
+#include <string>
 
 #include <boost/asio/post.hpp>
+
+#include "server/net/client_address.h"
 
 namespace pbs {
 namespace {
@@ -62,14 +65,16 @@ void Listener::Accept() {
                          });
 }
 
-bool Listener::Reserve() {
+bool Listener::Reserve(const std::string& peer_slot) {
   if (site_ == Site::kMetrics) {
     if (state_.metrics_connections.fetch_add(1) < kMaxMetricsConnections) return true;
     state_.metrics_connections.fetch_sub(1);
     return false;
   }
   const auto cap = static_cast<int64_t>(state_.options.max_connections);
-  if (state_.metrics.open_connections.fetch_add(1) < cap) return true;
+  if (state_.metrics.open_connections.fetch_add(1) < cap) {
+    if (peer_slot.empty() || state_.peer_slots.Take(peer_slot)) return true;
+  }
   state_.metrics.open_connections.fetch_sub(1);
   state_.metrics.connections_refused.fetch_add(1);
   return false;
@@ -85,12 +90,22 @@ void Listener::OnAccept(boost::system::error_code ec, tcp::socket socket) {
     });
     return;
   }
-  if (Reserve()) {
+  // One client address holds at most max_connections_per_address of the
+  // fetch slots (a trusted proxy carries many clients: no cap for it).
+  std::string peer_slot;
+  if (site_ == Site::kFetch) {
+    boost::system::error_code peer_error;
+    const tcp::endpoint peer = socket.remote_endpoint(peer_error);
+    if (!peer_error && !state_.trusted.Contains(Canonical(peer.address()))) {
+      peer_slot = RateLimitKey(Canonical(peer.address()));
+    }
+  }
+  if (Reserve(peer_slot)) {
     boost::system::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     std::shared_ptr<net::ssl::context> context;
     if (tls_) context = state_.CurrentTls().context;
-    StartSession(state_, std::move(socket), site_, std::move(context));
+    StartSession(state_, std::move(socket), site_, std::move(context), std::move(peer_slot));
   } else {
     boost::system::error_code ignored;
     socket.close(ignored);

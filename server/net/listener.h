@@ -35,7 +35,8 @@ class Listener : public std::enable_shared_from_this<Listener> {
  private:
   void Accept();
   void OnAccept(boost::system::error_code ec, boost::asio::ip::tcp::socket socket);
-  bool Reserve();
+  // `peer_slot`: the client address's key, or empty when it has no cap.
+  bool Reserve(const std::string& peer_slot);
 
   ServeState& state_;
   boost::asio::io_context& io_;

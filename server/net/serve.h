@@ -7,7 +7,8 @@
 //     the reply format's "error=400&errorD=Request too large", then close;
 //     a request HTTP cannot read: 400 "Malformed request", then close;
 //   - a passed deadline: the connection closes without a reply;
-//   - beyond max_connections: the connection is closed at accept;
+//   - beyond max_connections, or beyond max_connections_per_address of one
+//     client address: the connection is closed at accept;
 //   - over the rate limit, a full database queue, a wait in it beyond
 //     queue_wait_limit, DatabaseUnavailable: HTTP 503, empty body;
 //   - every reply: Content-Length, Content-Type: text/plain, and
@@ -52,6 +53,9 @@ struct ServeOptions {
   // deadlines. Each is a bound on what one outsider can make the server hold.
   unsigned net_threads = 2;           // threads running the network (at least 1)
   std::size_t max_connections = 10000;  // open fetch connections; more are closed at accept
+  std::size_t max_connections_per_address = 64;  // open fetch connections of one client
+                                        // address (IPv6: its /64; a trusted proxy: no cap),
+                                        // more are closed at accept; 0: no cap
                                         // (also lowered to fit the open-files limit)
   std::size_t header_limit = 4096;    // bytes of request line and headers; more: 400, close
   std::size_t body_limit = 4096;      // bytes of request body; more: 400, close

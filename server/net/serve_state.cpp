@@ -30,6 +30,7 @@ ServeState::ServeState(const ServeOptions& o, LogWriter::Tuning log_tuning)
     : options(o),
       pool(o.queue_limit, metrics),
       log(o.log_queue_limit, metrics, std::move(log_tuning)),
+      peer_slots(o.max_connections_per_address),
       rate_(o.rate_limit, o.rate_burst, o.rate_table_size) {}
 
 bool ServeState::AllowRate(const std::string& key) {

@@ -14,6 +14,7 @@
 #include "server/net/db_pool.h"
 #include "server/net/log_writer.h"
 #include "server/net/metrics.h"
+#include "server/net/peer_slots.h"
 #include "server/net/rate_limiter.h"
 #include "server/net/serve.h"
 #include "server/net/tls_context.h"
@@ -54,6 +55,7 @@ struct ServeState {
   DbPool pool;
   LogWriter log;
   SessionRegistry registry;
+  PeerSlots peer_slots;
   // Set once by a stop; sessions read it before keeping a connection alive.
   std::atomic<bool> stopping{false};
   std::atomic<int64_t> metrics_connections{0};

@@ -43,9 +43,10 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
  public:
   Session(ServeState& state, tcp::socket socket, Site site,
-          std::shared_ptr<net::ssl::context> tls)
+          std::shared_ptr<net::ssl::context> tls, std::string peer_slot)
       : state_(state),
         site_(site),
+        peer_slot_(std::move(peer_slot)),
         tls_(std::move(tls)),
         stream_(MakeStream(std::move(socket), tls_.get())),
         buffer_(state.options.header_limit + state.options.body_limit + kFirstRead) {}
@@ -53,6 +54,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   ~Session() override {
     state_.registry.Remove(this);
     if (site_ == Site::kFetch) {
+      if (!peer_slot_.empty()) state_.peer_slots.Give(peer_slot_);
       state_.metrics.open_connections.fetch_sub(1);
     } else {
       state_.metrics_connections.fetch_sub(1);
@@ -120,6 +122,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   void ReadNext() {
     if (Stopping()) return Close(false);
     parser_.emplace();
+    head_ = false;  // a refusal of this request has a body, whatever the last one was
     parser_->header_limit(static_cast<std::uint32_t>(
         std::min<std::size_t>(state_.options.header_limit, UINT32_MAX)));
     parser_->body_limit(static_cast<std::uint64_t>(state_.options.body_limit));
@@ -353,6 +356,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   ServeState& state_;
   const Site site_;
+  const std::string peer_slot_;
   const std::shared_ptr<net::ssl::context> tls_;  // outlives stream_, which uses it
   Stream stream_;
   beast::flat_buffer buffer_;
@@ -377,11 +381,11 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 }  // namespace
 
 void StartSession(ServeState& state, tcp::socket socket, Site site,
-                  std::shared_ptr<net::ssl::context> tls) {
+                  std::shared_ptr<net::ssl::context> tls, std::string peer_slot) {
   if (tls) {
-    std::make_shared<Session<true>>(state, std::move(socket), site, std::move(tls))->Begin();
+    std::make_shared<Session<true>>(state, std::move(socket), site, std::move(tls), std::move(peer_slot))->Begin();
   } else {
-    std::make_shared<Session<false>>(state, std::move(socket), site, nullptr)->Begin();
+    std::make_shared<Session<false>>(state, std::move(socket), site, nullptr, std::move(peer_slot))->Begin();
   }
 }
 

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
@@ -36,7 +37,9 @@ enum class Site {
 // Serves `socket` until it closes. `tls` null: plain HTTP. The caller has
 // already counted the connection (Metrics::open_connections for kFetch,
 // ServeState::metrics_connections for kMetrics); the session uncounts it.
+// `peer_slot`: the slot of ServeState::peer_slots the connection holds (empty:
+// none); given back when the session ends.
 void StartSession(ServeState& state, boost::asio::ip::tcp::socket socket, Site site,
-                  std::shared_ptr<boost::asio::ssl::context> tls);
+                  std::shared_ptr<boost::asio::ssl::context> tls, std::string peer_slot = {});
 
 }  // namespace pbs

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "run_binary.h"
+#include "server/cli/output.h"
 #include "temp_dir.h"
 
 namespace {
@@ -243,3 +244,28 @@ TEST(CommandLine, JsonDocumentsParse) {
 }
 
 }  // namespace
+
+// A fetch log line is one fetch whatever the account a client sent: control
+// bytes and the backslash are escaped, nothing else is touched.
+TEST(LogRowLine, AccountBytesCannotForgeLines) {
+  struct Row {
+    std::string account;
+    std::string shown;
+  };
+  const std::vector<Row> rows = {
+      {"12345", "account 12345 type"},
+      {"x y&z=1", "account x y&z=1 type"},
+      {"1\n2026-01-01T00:00:00Z  100  account 4711", "account 1\\x0a2026-01-01T00:00:00Z  100  account 4711 type"},
+      {"\x1b]0;owned\x07", "account \\x1b]0;owned\\x07 type"},
+      {"a\\x0ab", "account a\\x5cx0ab type"},
+      {"\x7f\xc3\xa9", "account \\x7f\xc3\xa9 type"},
+  };
+  for (const Row& row : rows) {
+    pbs::FetchLogRow r;
+    r.account = row.account;
+    r.status = 100;
+    const std::string line = pbs::LogRowLine(r);
+    EXPECT_NE(line.find(row.shown), std::string::npos) << line;
+    EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+  }
+}

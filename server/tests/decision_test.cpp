@@ -190,6 +190,8 @@ TEST(Decide, Trials) {
        "error=201&errorD=Unknown account", std::nullopt},
       {"never a trial for an empty account", false, std::nullopt, 7, false, "", "2024-02-29 12:00:00",
        "error=201&errorD=Unknown account", std::nullopt},
+      {"never a trial for an account no license could hold (a ',')", false, std::nullopt, 7, false, "1,2",
+       "2024-02-29 12:00:00", "error=201&errorD=Unknown account", std::nullopt},
       {"a running trial, its own set", false, "2024-03-07", 7, false, "1", "2024-03-07 23:59:59",
        "error=100&func101=0.2", std::nullopt},
       {"a trial that ran out: never a second one", false, "2024-03-07", 7, false, "1", "2024-03-08 00:00:00",

@@ -98,6 +98,8 @@ TEST(CheckRefusalText, Table) {
       {205, "a&b", false},
       {205, std::string(255, 't'), true},
       {205, std::string(256, 't'), false},          // the module keeps 255 bytes
+      {203, std::string(245, 't') + "{date}", true},   // 255 bytes once the date is in
+      {203, std::string(246, 't') + "{date}", false},  // 256 as sent
       {100, "Granted", false},
       {200, "x", false},
       {206, "x", false},

@@ -292,6 +292,29 @@ TEST(Serve, ConnectionCap) {
   EXPECT_EQ(Fetch(server.http(), Post("account=1&accountType=0")).status, 200);
 }
 
+// One address holding its share of connections open and silent cannot take
+// the slots of the others: its next connection is closed at accept, while a
+// client at another address is served.
+TEST(Serve, ConnectionCapPerAddress) {
+  auto script = std::make_shared<Script>();
+  ServeOptions options = TestOptions();
+  options.max_connections = 100;
+  options.max_connections_per_address = 2;
+  options.header_timeout = options.request_timeout = std::chrono::minutes(5);
+  RunningServer server(options, script);
+  ASSERT_TRUE(server.started()) << server.error();
+  auto a = std::make_unique<RawClient>(server.http(), "127.0.0.1");
+  RawClient b(server.http(), "127.0.0.1");
+  ASSERT_TRUE(WaitFor([&] { return server.server().Snapshot().open_connections == 2; }));
+  RawClient refused(server.http(), "127.0.0.1");
+  EXPECT_TRUE(refused.WaitClosed()) << "the address's third connection is closed at once";
+  EXPECT_EQ(server.server().Snapshot().connections_refused, 1u);
+  EXPECT_EQ(Fetch(server.http(), Post("account=2&accountType=0"), "127.0.0.2").status, 200);
+  a.reset();
+  ASSERT_TRUE(WaitFor([&] { return server.server().Snapshot().open_connections == 1; }));
+  EXPECT_EQ(Fetch(server.http(), Post("account=1&accountType=0"), "127.0.0.1").status, 200);
+}
+
 // A flood from one address meets the rate limit (an empty 503, logged); a
 // client at another address is served all the while.
 TEST(Serve, FloodFromOneAddress) {
