@@ -264,7 +264,7 @@ TEST(LogRowLine, AccountBytesCannotForgeLines) {
     pbs::FetchLogRow r;
     r.account = row.account;
     r.status = 100;
-    const std::string line = pbs::LogRowLine(r);
+    const std::string line = pbs::cli::LogRowLine(r);
     EXPECT_NE(line.find(row.shown), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos) << line;
   }
