@@ -80,7 +80,7 @@ class ProductServerCheck(unittest.TestCase):
                             "PRODUCT_SERVER_PINS=" + PIN_A],
                            capture_output=True, text=True, stdin=subprocess.DEVNULL)
         self.assertEqual(r.returncode, 0, r.stderr)
-        configure = [l for l in r.stdout.splitlines() if l.startswith("cmake --preset")]
+        configure = [l for l in r.stdout.splitlines() if l.startswith("cmake --preset win")]
         self.assertEqual(len(configure), 1, r.stdout)
         self.assertIn("-B build/win64-loopback", configure[0])
         self.assertIn("-DPRODUCT_SERVER_BASE_URL=http://127.0.0.1/parambridge/ "
@@ -89,7 +89,7 @@ class ProductServerCheck(unittest.TestCase):
         # product whatever the vendor's name.
         r = subprocess.run(["make", "-n", "-C", SOURCE, "loopback64", "PRODUCT_NAME=acme"],
                            capture_output=True, text=True, stdin=subprocess.DEVNULL)
-        configure = [l for l in r.stdout.splitlines() if l.startswith("cmake --preset")]
+        configure = [l for l in r.stdout.splitlines() if l.startswith("cmake --preset win")]
         self.assertIn("-B build/win64-loopback", configure[0])
         self.assertIn("-DPRODUCT_NAME=parambridge ", configure[0])
 
