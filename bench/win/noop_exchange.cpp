@@ -12,6 +12,12 @@ std::int32_t RunExchange(const char*, std::int32_t) { return 0; }
 
 std::int32_t NoExchange() { return 0; }
 
+std::int32_t RunRefreshExchange(const char*, std::int32_t) { return 0; }
+
+std::int32_t ExchangeOverdue() { return 0; }
+
+std::int32_t LastErrorCode() { return 3; }
+
 }  // namespace pb
 
 // Exported undecorated (--kill-at), as the product's DLL exports it.
