@@ -32,6 +32,9 @@ product=parambridge
 # The seed's refused licenses: one expired yesterday, one revoked.
 expired_account=22222
 revoked_account=33333
+# The secure path's account, on the sample account's set: 12345 itself is
+# revoked by the vendor's second step while the demo host runs.
+https_account=44444
 lock=/tmp/parambridge-ports.lock
 seconds=${PB_DEMO_SECONDS:-8}
 
@@ -88,6 +91,10 @@ seed_database() {
   pbs license add "$product" demo-revoked --set refused-demo --accounts "$revoked_account" \
     --note "the demo's revoked license" >/dev/null
   pbs license revoke "$product" demo-revoked >/dev/null
+  local set
+  set=$(pbs license show "$product" 12345 --json | python3 -c 'import json, sys; print(json.load(sys.stdin)["set"])')
+  pbs license add "$product" demo-https --set "$set" --accounts "$https_account" \
+    --note "the demo's secure path" >/dev/null
 }
 
 server_pid=""
@@ -299,20 +306,20 @@ if [ -f "$pinned" ] && [ -f "$build/tls/server.crt" ]; then
   echo
   say "the pinned DLL ($(realpath --relative-to="$root" "$pinned")) against https://127.0.0.1 holding the pinned key"
   start_server "$out/server-https.log" "$build/tls/server.crt" "$build/tls/server.key"
-  read -r result code values <<<"$(fetch_once "pinned/$dll_name" 12345)"
+  read -r result code values <<<"$(fetch_once "pinned/$dll_name" "$https_account")"
   stop_server
   say "  result ${result:-?}, code ${code:-?}: ${values:-}"
   [ "${result:-}" = 1 ] || die "the pinned DLL did not fetch from the server holding its key"
   say "a server holding another key at the same address"
   rm -rf "$out/impostor"
   make_certificate "$out/impostor"
-  rows_before=$(fetch_rows 12345)
+  rows_before=$(fetch_rows "$https_account")
   start_server "$out/server-impostor.log" "$out/impostor/server.crt" "$out/impostor/server.key"
-  read -r result2 code2 _ <<<"$(fetch_once "pinned/$dll_name" 12345)"
+  read -r result2 code2 _ <<<"$(fetch_once "pinned/$dll_name" "$https_account")"
   # Stopped, the server has written its whole fetch log.
   stop_server
-  rows_after=$(fetch_rows 12345)
-  say "  result ${result2:-?}, code ${code2:-?}; that server's fetch log: $((rows_after - rows_before)) fetches of account 12345"
+  rows_after=$(fetch_rows "$https_account")
+  say "  result ${result2:-?}, code ${code2:-?}; that server's fetch log: $((rows_after - rows_before)) fetches of account $https_account"
   [ "${result2:-}" = 0 ] && [ "${code2:-}" = 3 ] && [ "$rows_after" = "$rows_before" ] ||
     die "the pinned DLL did not refuse a server holding another key"
   secure="; https, pinned key -> result 1, another key -> code 3, account not sent"
