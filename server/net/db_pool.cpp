@@ -51,17 +51,22 @@ void DbPool::Stop() {
   // `unrun` goes here, outside the lock: its jobs may own sessions.
 }
 
-void DbPool::Loop(const FetchServiceFactory& factory) {
-  std::unique_ptr<FetchService> service;
-  std::string failure;
+std::unique_ptr<FetchService> MakeService(const FetchServiceFactory& factory, std::string& failure) {
   try {
-    service = factory();
+    std::unique_ptr<FetchService> service = factory();
     if (!service) failure = "the database could not be opened";
+    return service;
   } catch (const std::exception& e) {
     failure = e.what();
   } catch (...) {
     failure = "the database could not be opened";
   }
+  return nullptr;
+}
+
+void DbPool::Loop(const FetchServiceFactory& factory) {
+  std::string failure;
+  std::unique_ptr<FetchService> service = MakeService(factory, failure);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failure.empty()) {

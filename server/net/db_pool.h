@@ -17,6 +17,10 @@
 
 namespace pbs {
 
+// Calls `factory` on this thread: the service, or null with `failure` saying
+// why (a factory that throws or gives null).
+std::unique_ptr<FetchService> MakeService(const FetchServiceFactory& factory, std::string& failure);
+
 class DbPool {
  public:
   // Runs on a database thread; must not throw (a throw is caught and said).

@@ -4,6 +4,7 @@
 #include <future>
 #include <memory>
 
+#include "server/net/db_pool.h"
 #include "server/net/notice.h"
 
 namespace pbs {
@@ -21,16 +22,8 @@ bool LogWriter::Start(const FetchServiceFactory& factory, std::string& error) {
   std::promise<std::string> started;
   std::future<std::string> outcome = started.get_future();
   thread_ = std::thread([this, &factory, &started] {
-    std::unique_ptr<FetchService> service;
     std::string failure;
-    try {
-      service = factory();
-      if (!service) failure = "the database could not be opened";
-    } catch (const std::exception& e) {
-      failure = e.what();
-    } catch (...) {
-      failure = "the database could not be opened";
-    }
+    std::unique_ptr<FetchService> service = MakeService(factory, failure);
     started.set_value(failure);
     if (service) Loop(std::move(service));
   });

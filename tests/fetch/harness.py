@@ -26,6 +26,25 @@ LOCK_PATH = "/tmp/parambridge-ports.lock"
 _opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
 
 
+
+def start_until_ready(cmd, stderr_path, ready, name):
+    """Starts a server whose output goes to `stderr_path` and returns (process,
+    output file) once it has written `ready`; raises with its output when it
+    exits first or is not ready within 20 s (then it is killed)."""
+    stderr = open(stderr_path, "w+")
+    proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=stderr, stderr=stderr)
+    deadline = time.monotonic() + 20
+    while not os.path.exists(ready):
+        if proc.poll() is not None:
+            stderr.seek(0)
+            raise RuntimeError("%s exited with %d: %s" % (name, proc.returncode, stderr.read()))
+        if time.monotonic() > deadline:
+            proc.kill()
+            proc.wait()
+            raise RuntimeError("%s did not get ready" % name)
+        time.sleep(0.05)
+    return proc, stderr
+
 class PortLock:
     def __init__(self, timeout=300):
         self.timeout = timeout
@@ -70,19 +89,8 @@ class ServerProcess:
         if control:
             cmd.append("--control")
         cmd += list(extra)
-        self.stderr = open(os.path.join(work_dir, "server-%d.stderr" % http_port), "w+")
-        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=self.stderr,
-                                     stderr=self.stderr)
-        deadline = time.monotonic() + 20
-        while not os.path.exists(self.ready):
-            if self.proc.poll() is not None:
-                self.stderr.seek(0)
-                raise RuntimeError("product server exited with %d: %s"
-                                   % (self.proc.returncode, self.stderr.read()))
-            if time.monotonic() > deadline:
-                self.proc.kill()
-                raise RuntimeError("product server did not get ready")
-            time.sleep(0.05)
+        self.proc, self.stderr = start_until_ready(
+            cmd, os.path.join(work_dir, "server-%d.stderr" % http_port), self.ready, "product server")
 
     def _call(self, method, op, payload=None):
         data = None if payload is None else json.dumps(payload).encode("utf-8")
@@ -177,20 +185,8 @@ class ProductServer:
             cmd += ["--cert", cert, "--key", key]
         cmd += list(extra)
         self.cert, self.key = cert, key
-        self.stderr = open(os.path.join(self.work_dir, "server.stderr"), "w+")
-        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=self.stderr,
-                                     stderr=self.stderr)
-        deadline = time.monotonic() + 20
-        while not os.path.exists(self.ready):
-            if self.proc.poll() is not None:
-                self.stderr.seek(0)
-                raise RuntimeError("parambridge-server exited with %d: %s"
-                                   % (self.proc.returncode, self.stderr.read()))
-            if time.monotonic() > deadline:
-                self.proc.kill()
-                self.proc.wait()
-                raise RuntimeError("parambridge-server did not get ready")
-            time.sleep(0.05)
+        self.proc, self.stderr = start_until_ready(
+            cmd, os.path.join(self.work_dir, "server.stderr"), self.ready, "parambridge-server")
         return self
 
     def reload_certificate(self, cert, key, host="127.0.0.1", port=443):
