@@ -13,6 +13,8 @@ packages=(
   clang libclang-rt-14-dev
   libfast-float-dev
   libboost-dev libssl-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev sqlite3 dpkg-dev
+  libsodium-dev libpq-dev postgresql
+  chromium chromium-driver python3-selenium
 )
 # A host that cannot run 32-bit x86 code (or PB_GUEST=1) runs the 32-bit
 # suite and the demo in an emulated guest; only such a host needs these.
@@ -42,5 +44,14 @@ fi
 PB_APT_SUDO=$sudo
 . "$(dirname "${BASH_SOURCE[0]}")/apt-lib.sh"
 echo "deps: installing ${missing[*]}"
+# PostgreSQL's package starts a system cluster when it is installed; the
+# tests start clusters of their own, so no service may start (and take a
+# port) while this installs.
+no_start=/usr/sbin/policy-rc.d
+if [ ! -e "$no_start" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$no_start" >/dev/null
+  $sudo chmod 755 "$no_start"
+  trap '$sudo rm -f "$no_start"' EXIT
+fi
 pb_apt_refresh
 pb_apt_install "${missing[@]}" >/dev/null

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -45,7 +46,66 @@ struct LogQuery {
   std::string product;
   std::optional<std::string> account;
   std::optional<int64_t> since_micros;
+  std::optional<int64_t> before_micros;   // only rows strictly older (a page's cursor)
   std::size_t limit = 0;   // 0: every row; else the latest `limit`
+};
+
+// ---- The admin side (the dashboard and the API): who may sign in, the API
+// tokens, the dashboard's sessions and the audit log of every change.
+
+// What a credential may do: kRead reads; kRevoke reads, suspends and
+// revokes; kFull does everything.
+enum class Scope { kRead, kRevoke, kFull };
+
+struct Admin {
+  std::string name;
+  std::string password_hash;   // an Argon2id string (libsodium's crypto_pwhash_str)
+  int64_t created_micros = 0;
+};
+
+struct ApiToken {
+  int64_t id = 0;               // assigned by AddToken
+  std::string admin;            // the admin it acts for
+  std::string label;
+  Scope scope = Scope::kRead;
+  std::string digest;           // hex SHA-256 of the secret; the secret is never stored
+  int64_t created_micros = 0;
+  std::optional<int64_t> revoked_micros;
+  std::optional<int64_t> last_used_micros;
+};
+
+struct AdminSession {
+  std::string digest;           // hex SHA-256 of the cookie's secret
+  std::string admin;
+  std::string csrf;             // the token every change from the pages sends back
+  std::string peer;
+  int64_t created_micros = 0;
+  int64_t expires_micros = 0;
+};
+
+struct AuditRow {
+  int64_t id = 0;               // assigned by AppendAudit, increasing
+  int64_t time_micros = 0;
+  std::string actor;            // the admin's name; the system user for the command line
+  std::string via;              // "session", "token:<id>" or "cli"
+  std::string peer;             // the client's address; empty for the command line
+  std::string action;           // e.g. "license.revoke", "set.put", "admin.add"
+  std::string product;          // empty when the change is of no product
+  std::string subject;          // the license id, set name, admin name or token id
+  std::string detail;           // a short JSON text of what changed
+};
+
+struct AuditQuery {
+  std::optional<std::string> product;
+  std::optional<int64_t> before_id;   // a page's cursor: only rows with a smaller id
+  std::size_t limit = 100;            // newest first
+};
+
+// Fetches per hour and status of one product, for the charts.
+struct LogStatsRow {
+  int64_t hour_micros = 0;   // the hour's start (UTC)
+  int status = 0;
+  uint64_t count = 0;
 };
 
 struct LogSettings {
@@ -96,6 +156,36 @@ class Database {
   virtual std::vector<FetchLogRow> QueryLog(const LogQuery& query) = 0;
   virtual LogSettings GetLogSettings() = 0;
   virtual void SetLogSettings(const LogSettings& settings) = 0;
+
+  // The admin side. AddAdmin refuses (Refused) a name that exists;
+  // SetAdminPassword one that does not.
+  virtual void AddAdmin(const Admin& admin) = 0;
+  virtual void SetAdminPassword(const std::string& name, const std::string& password_hash) = 0;
+  virtual std::optional<Admin> FindAdmin(const std::string& name) = 0;
+  virtual std::vector<Admin> ListAdmins() = 0;
+  // Stores the token (its id ignored) and returns its new id. Refused for
+  // an unknown admin.
+  virtual int64_t AddToken(const ApiToken& token) = 0;
+  // By the secret's digest; revoked tokens too (the caller refuses them).
+  virtual std::optional<ApiToken> FindToken(const std::string& digest) = 0;
+  virtual std::vector<ApiToken> ListTokens() = 0;
+  // False for an unknown id; a token revoked twice keeps its first time.
+  virtual bool RevokeToken(int64_t id, int64_t now_micros) = 0;
+  virtual void NoteTokenUsed(int64_t id, int64_t now_micros) = 0;
+  virtual void AddSession(const AdminSession& session) = 0;
+  // None when unknown or expired at `now_micros`.
+  virtual std::optional<AdminSession> FindSession(const std::string& digest, int64_t now_micros) = 0;
+  virtual void DeleteSession(const std::string& digest) = 0;
+  // Sets the row's id and time as stored (time: as given).
+  virtual int64_t AppendAudit(const AuditRow& row) = 0;
+  virtual std::vector<AuditRow> QueryAudit(const AuditQuery& query) = 0;
+  // Counts of the product's fetch log rows at or after `since_micros`, by
+  // hour and status, oldest hour first.
+  virtual std::vector<LogStatsRow> LogStats(const std::string& product, int64_t since_micros) = 0;
+  // The latest fetch log row of each account given (accounts never seen are
+  // left out).
+  virtual std::map<std::string, FetchLogRow> LastFetches(const std::string& product,
+                                                         const std::vector<std::string>& accounts) = 0;
 
   // A consistent copy of the whole database in `out` (replaced whole, or
   // left as it was), taken while others read and write.

@@ -11,9 +11,6 @@ namespace pbs::sqlite {
 
 constexpr int32_t kApplicationId = 0x50425356;   // "PBSV"
 
-// The newest schema version this program knows.
-int LatestSchemaVersion();
-
 // Checks the file is ours (or, with kCreate, new and empty), sets WAL,
 // synchronous=FULL, the busy timeout and foreign keys, and migrates forward.
 // Throws NotOurDatabase or DatabaseUnavailable.
