@@ -93,7 +93,7 @@ int Run(int argc, char** argv) {
                "and the server that answers the DLL's fetches"};
   app.name("parambridge-server");
   Args a;
-  app.add_option("--db", a.db, "the database file (SQLite)");
+  app.add_option("--db", a.db, "the database: an SQLite file, or a postgresql:// URL");
   app.require_subcommand(1);
 
   auto json_flag = [&](CLI::App* cmd) { cmd->add_flag("--json", a.json, "print one JSON document"); };

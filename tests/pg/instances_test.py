@@ -3,8 +3,9 @@
 cluster of this test's own (cluster.py), as a vendor runs them behind DNS
 or a load balancer: one on 127.0.0.2:80, one on 127.0.0.3:80.
 
-- A change made through the command line reaches the other instance's next
-  fetch (nothing is cached per instance).
+- A revoke made through the command line, or through one instance's admin
+  API, reaches the other instance's next fetch (nothing is cached per
+  instance).
 - The database restarted under load: a client keeps fetching from both;
   while the database is down each fetch gets an empty 503, never a wrong
   decision; both serve again by themselves once it is back; every fetch
@@ -21,6 +22,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import threading
@@ -58,6 +60,26 @@ def fetch(host, account=ACCOUNT):
         conn.close()
 
 
+def free_port(host):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind((host, 0))
+        return s.getsockname()[1]
+
+
+def admin_revoke(host, port, token, license_id):
+    """The admin API's revoke, as a shop's refund hook calls it: its status."""
+    conn = http.client.HTTPConnection(host, port, timeout=20)
+    try:
+        conn.request("POST", "/api/v1/products/pb/licenses/%s/revoke" % license_id,
+                     body=json.dumps({"reason": "refund"}),
+                     headers={"Authorization": "Bearer " + token, "Content-Type": "application/json"})
+        r = conn.getresponse()
+        r.read()
+        return r.status
+    finally:
+        conn.close()
+
+
 def wait_for(what, condition, seconds=WAIT_SECONDS):
     deadline = time.monotonic() + seconds
     while not condition():
@@ -79,6 +101,13 @@ class Instances(unittest.TestCase):
         self.cli("product", "add", "pb", "--base-path", "/pb/")
         self.cli("set", "put", "pb", "gold", "func101=1.5", "func102=0.25")
         self.cli("license", "add", "pb", "L1", "--set", "gold", "--accounts", ACCOUNT)
+        self.cli("license", "add", "pb", "L2", "--set", "gold", "--accounts", "1002")
+        password = os.path.join(self.work, "alice.pw")
+        with open(password, "w") as f:
+            f.write("correct horse battery\n")
+        self.cli("admin", "add", "alice", "--password-file", password)
+        self.token = self.cli("admin", "token", "alice", "--scope", "revoke", "--label", "refunds").strip()
+        self.admin_ports = {}
         self.lock = PortLock()
         self.lock.__enter__()
         self.addCleanup(self.lock.__exit__)
@@ -99,6 +128,8 @@ class Instances(unittest.TestCase):
         cmd = [ARGS.server, "--db", self.db, "serve", "--listen", host, "--http-port", "80",
                "--https-port", "0", "--rate-limit", "0", "--metrics-listen", "", "--ready-file", ready,
                "--instance", name]
+        self.admin_ports[name] = free_port(host)
+        cmd += ["--admin-listen", "%s:%d" % (host, self.admin_ports[name])]
         proc, out = start_until_ready(cmd, os.path.join(self.work, name + ".stderr"), ready, "instance " + name)
         self.servers[name] = (proc, out)
         self.addCleanup(self.stop_server, name)
@@ -123,6 +154,11 @@ class Instances(unittest.TestCase):
         self.cli("license", "revoke", "pb", "L1")
         for name, host in HOSTS.items():
             self.assertEqual(fetch(host), (200, REVOKED), name)
+        # Through instance a's admin API; instance b refuses next.
+        self.assertEqual(fetch(HOSTS["b"], "1002"), (200, GRANTED))
+        self.assertEqual(admin_revoke(HOSTS["a"], self.admin_ports["a"], self.token, "L2"), 200)
+        for name, host in HOSTS.items():
+            self.assertEqual(fetch(host, "1002"), (200, REVOKED), name)
         self.cli("set", "put", "pb", "gold", "func101=2")
         self.assertEqual(fetch(HOSTS["b"], "777"), (200, "error=201&errorD=Unknown account"))
 
