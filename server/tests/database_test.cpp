@@ -10,6 +10,9 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
+#include <atomic>
+#include <algorithm>
 
 #include "params/reply_codec.h"
 #include "params/store.h"
@@ -271,6 +274,69 @@ TEST_P(DatabaseTest, TrialsOncePerAccountAndCappedPerHour) {
   EXPECT_EQ(Read(Fetch("1", 0, Noon("2024-03-03")).body), "error=100&func101=1.5&func102=0.25");
 }
 
+// Checks made inside a change's transaction hold when several connections
+// (instances) change at once: the hourly trial cap, and one account on two
+// licenses for the same types. Each row: threads, each with its own
+// connection, race; what the database holds after.
+TEST_P(DatabaseTest, RulesHoldWhenConnectionsRace) {
+  pbs::TrialPolicy t;
+  t.days = 2;
+  t.set = "trial";
+  t.per_hour = 3;
+  admin_->SetTrial("pb", t);
+  const int64_t key = admin_->ProductAt("/pb/run/")->key;
+  for (const char* id : {"race-0", "race-1", "race-2", "race-3"}) AddLicense(id, {});
+  const Clock::time_point now = Noon("2024-02-29");
+  const struct {
+    const char* what;
+    std::function<bool(pbs::Database&, int thread, int round)> act;   // true: it went through
+    int expected;                                                       // how many went through
+  } rows[] = {
+      {"trials started past a cap of 3",
+       [&](pbs::Database& db, int thread, int round) {
+         return db.StartTrial(key, "t" + std::to_string(thread) + "-" + std::to_string(round), now,
+                              pbs::Date{pbs::ParseDate("2024-03-02")->days});
+       },
+       3},
+      {"one account added to four licenses at once",
+       [&](pbs::Database& db, int thread, int round) {
+         if (round > 0) return false;
+         pbs::LicenseChange c;
+         c.add_accounts = {"shared"};
+         try {
+           db.ChangeLicense("pb", "race-" + std::to_string(thread), c);
+           return true;
+         } catch (const pbs::Refused&) {
+           return false;
+         }
+       },
+       1},
+  };
+  for (const auto& row : rows) {
+    constexpr int kThreads = 4, kRounds = 3;
+    std::atomic<int> through{0}, failed{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back([&, i] {
+        try {
+          auto db = pbs::OpenDatabase(path_, pbs::OpenMode::kExisting);
+          for (int r = 0; r < kRounds; ++r) through += row.act(*db, i, r) ? 1 : 0;
+        } catch (const std::exception&) {
+          ++failed;
+        }
+      });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(failed.load(), 0) << row.what;
+    EXPECT_EQ(through.load(), row.expected) << row.what;
+  }
+  int holders = 0;
+  for (const pbs::License& l : admin_->ListLicenses("pb")) {
+    holders += static_cast<int>(std::count(l.accounts.begin(), l.accounts.end(), "shared"));
+  }
+  EXPECT_EQ(holders, 1);
+}
+
 TEST_P(DatabaseTest, FetchLogWrittenQueriedAndBounded) {
   std::vector<pbs::FetchLogRow> rows;
   for (int i = 0; i < 10; ++i) {
@@ -402,7 +468,11 @@ TEST_P(DatabaseTest, AdminStoreTable) {
       {"expired at its end", [&] { return std::to_string(db.FindSession("s1", 1000).has_value()); }, "0"},
       {"signed out", [&] { db.AddSession(session("s2", 5000)); db.DeleteSession("s2"); return std::to_string(db.FindSession("s2", 1).has_value()); }, "0"},
       {"a new password ends the sessions", [&] { db.AddSession(session("s3", 5000)); db.SetAdminPassword("alice", "new"); return std::to_string(db.FindSession("s3", 1).has_value()); }, "0"},
-      {"audit rows get increasing ids", [&] { return std::to_string(db.AppendAudit(audit("pb", "a"))) + std::to_string(db.AppendAudit(audit("", "b"))) + std::to_string(db.AppendAudit(audit("pb", "c"))); }, "123"},
+      {"audit rows get increasing ids", [&] {
+          // One after the other: the operands of + are evaluated in no set order.
+          std::string out = std::to_string(db.AppendAudit(audit("pb", "a")));
+          out += std::to_string(db.AppendAudit(audit("", "b")));
+          return out + std::to_string(db.AppendAudit(audit("pb", "c"))); }, "123"},
       {"audit newest first", [&] { return ids(db.QueryAudit({})); }, "3c;2b;1a;"},
       {"audit of a product", [&] { return ids(db.QueryAudit({std::string("pb"), std::nullopt, 100})); }, "3c;1a;"},
       {"audit before an id, limited", [&] { return ids(db.QueryAudit({std::nullopt, int64_t{3}, 1})); }, "2b;"},
