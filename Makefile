@@ -45,7 +45,7 @@ ARCH = $(if $(shell tools/guest/runs-i386 --quiet && echo yes),32 64,64)
 endif
 
 .PHONY: all deps dll dll64 native tsan server server-deb win32 win64 loopback loopback64 test \
-        test-native test-win32 run-win32 test-win64 test-release bench fuzz demo dist pin clean
+        test-native test-win32 run-win32 test-win64 test-release bench bench-server fuzz demo dist pin clean
 
 all: dll
 
@@ -166,6 +166,16 @@ bench: win32 win64 $(if $(SEPARATE_LOOPBACK),loopback loopback64)
 	@tools/guest/on-i386 "the 32-bit round trip" python3 bench/fetch_roundtrip.py $(LOOPBACK_DIR)
 	@echo "== fetch round trip on loopback, parambridge64.dll"
 	@python3 bench/fetch_roundtrip.py $(LOOPBACK64_DIR)
+
+# The product server under terminals' load over https, beside nginx with a
+# fixed reply, the Python stand-in and (when the server takes one) PostgreSQL:
+# bench/server/run_bench.py, about 10 minutes on 2 cores. BENCH_SCALE=0.05
+# (terminals, burst and idle connections scaled) and BENCH_ROUNDS=1 try it out.
+bench-server: server
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench -j $(JOBS) --target pb-loadgen
+	@ulimit -n $$(ulimit -Hn) && python3 bench/server/run_bench.py \
+	  --loadgen build/bench/bench/server/pb-loadgen --server $(SERVER_BIN)
 
 fuzz: deps
 	cmake --preset fuzz >/dev/null
