@@ -86,6 +86,8 @@ def stop_process(proc, timeout=30):
 class Contender:
     name = "?"
     proc = None
+    # A contender too slow for the full counts (lighter() in run_bench.py).
+    light = False
 
     def __init__(self, key, cert, key_file, work):
         self.key, self.cert, self.key_file = key, cert, key_file
@@ -196,6 +198,10 @@ class Nginx(Contender):
 
 
 class Standin(Contender):
+    # One thread a connection and a listen backlog of 5: at a thousand
+    # terminals its connects wait for the kernel's SYN retries.
+    light = True
+
     def __init__(self, key, cert, key_file, work):
         super().__init__(key, cert, key_file, work)
         self.name = "Python stand-in"

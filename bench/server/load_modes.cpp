@@ -190,6 +190,7 @@ BurstRun RunBurst(const FetchTarget& target, const BurstOptions& o) {
   std::vector<std::unique_ptr<asio::steady_timer>> arrivals;
   idle.Open([&] {
     run.idle_connected = idle.connected();
+    if (!o.memory_pids.empty()) run.idle_before_burst = ReadProcMemory(o.memory_pids);
     start = Clock::now();
     sample();
     arrivals.reserve(o.terminals);

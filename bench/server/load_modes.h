@@ -61,6 +61,7 @@ struct BurstRun {
   uint64_t idle_open_at_sample = 0;  // still open when the memory below was read
   uint64_t idle_closed_by_server = 0;
   ProcMemory idle_memory;            // sampled with the most silent connections open
+  ProcMemory idle_before_burst;      // with them open, just before the first arrival
   uint64_t burst_peak_rss_kib = 0;   // the highest VmRSS sampled during the burst
   uint64_t hwm_kib_at_end = 0;
   unsigned samples = 0;

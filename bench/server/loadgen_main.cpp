@@ -157,6 +157,7 @@ int Main(const Args& a) {
         << ",\"idle_connected\":" << run.idle_connected << ",\"idle_open_at_sample\":" << run.idle_open_at_sample
         << ",\"idle_closed_by_server\":" << run.idle_closed_by_server
         << ",\"idle_rss_kib\":" << run.idle_memory.rss_kib << ",\"idle_hwm_kib\":" << run.idle_memory.hwm_kib
+        << ",\"idle_before_burst_rss_kib\":" << run.idle_before_burst.rss_kib
         << ",\"burst_peak_rss_kib\":" << run.burst_peak_rss_kib << ",\"hwm_kib_at_end\":" << run.hwm_kib_at_end
         << ",\"samples\":" << run.samples << ",";
     PrintTally(out, run.tally);

@@ -22,7 +22,7 @@ def load(per_second, p99=10.0, served=100, unavailable=0, no_answer=0, wrong=0, 
 
 def burst(served=10000, unserved=0, wrong=0, idle_kib=60 * 1024, idle_open=5000, unavailable=0):
     return {"served_terminals": served, "unserved_terminals": unserved, "wrong": wrong, "unavailable": unavailable,
-            "last_served_s": 10.2, "idle_rss_kib": idle_kib, "idle_open_at_sample": idle_open, "resumed": 0}
+            "last_served_s": 10.2, "idle_rss_kib": idle_kib, "idle_before_burst_rss_kib": 30 * 1024, "idle_open_at_sample": idle_open, "resumed": 0}
 
 
 def entry(name, levels, b=None, key="RSA-2048", skipped=None):
@@ -122,7 +122,7 @@ class Figures(unittest.TestCase):
         # Levels in order, the per-process figures on the first row only, a
         # skipped contender one row.
         self.assertEqual([r[2] for r in rows], ["100", "1,000", "-"])
-        self.assertEqual(rows[0][8:], ["2.00", "20.0", "10.2 s, 0, 0", "60.0 (5,000)"])
+        self.assertEqual(rows[0][8:], ["2.00", "20.0", "10.2 s, 0, 0", "60.0 (5,000); 30.0 before the burst"])
         self.assertEqual(rows[1][8:], ["", "", "", ""])
         self.assertEqual(rows[2][3], "skipped (below)")
         self.assertTrue(all(len(r) == len(sr.HEADER) for r in rows))

@@ -65,6 +65,12 @@ def counts(scale, rounds):
     }
 
 
+def lighter(n):
+    """The counts of a light contender (the stand-in): the first round only,
+    one fetch a terminal, a tenth of the burst and of the silent connections."""
+    return {"rounds": 1, "fetches_each": 1, "burst": max(1, n["burst"] // 10), "idle": max(1, n["idle"] // 10)}
+
+
 def raise_file_limit():
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     if soft < hard:
@@ -176,14 +182,19 @@ def run_rounds(args, n, entries):
         for terminals, each in sorted(n["levels"].items()):
             k = r % max(len(live), 1)
             for e in live[k:] + live[:k]:
+                light = lighter(n) if e.contender.light else None
+                if light and r >= light["rounds"]:
+                    continue
                 pids = e.contender.pids()
                 cpu0 = proc_stats.cpu_seconds(pids)
-                res = loadgen(args.loadgen, e.contender, "load", "--terminals", terminals, "--fetches", each)
+                res = loadgen(args.loadgen, e.contender, "load", "--terminals", terminals, "--fetches",
+                              light["fetches_each"] if light else each)
                 e.cpu_s += proc_stats.cpu_seconds(pids) - cpu0
                 e.served += res["served"]
                 e.levels.setdefault(terminals, []).append(res)
                 say("  round %d/%d, %5d terminals x %d: %-30s %-11s %7.0f fetches/s, p99 %7.1f ms%s"
-                    % (r + 1, n["rounds"], terminals, each, e.name, e.key, res["per_second"], res["p99_ms"],
+                    % (r + 1, n["rounds"], terminals, res["fetches_each"], e.name, e.key, res["per_second"],
+                       res["p99_ms"],
                        "" if res["served"] == res["attempts"] else
                        ", %d not served (%d wrong)" % (res["attempts"] - res["served"], res["wrong"])))
     for e in live:
@@ -195,14 +206,18 @@ def run_bursts(args, n, entries):
         if e.skipped:
             continue
         pids = e.contender.pids()
-        res = loadgen(args.loadgen, e.contender, "burst", "--terminals", n["burst"], "--window-ms", n["window_ms"],
-                      "--retry-after-ms", RETRY_AFTER_MS, "--max-tries", MAX_TRIES, "--idle", n["idle"],
+        counts_of = lighter(n) if e.contender.light else n
+        res = loadgen(args.loadgen, e.contender, "burst", "--terminals", counts_of["burst"],
+                      "--window-ms", n["window_ms"], "--retry-after-ms", RETRY_AFTER_MS, "--max-tries", MAX_TRIES,
+                      "--idle", counts_of["idle"],
                       "--idle-source", IDLE_SOURCE, "--idle-per-address", IDLE_PER_ADDRESS,
                       *[a for pid in pids for a in ("--memory-pid", pid)])
         e.burst = res
-        say("  burst: %-30s %-11s last served at %.1f s, %d 503s, %d wrong, %d unserved; %.1f MiB with %d idle open"
-            % (e.name, e.key, res["last_served_s"], res["unavailable"], res["wrong"], res["unserved_terminals"],
-               res["idle_rss_kib"] / 1024, res["idle_open_at_sample"]))
+        say("  burst of %d: %-30s %-11s last served at %.1f s, %d 503s, %d wrong, %d unserved; "
+            "%.1f MiB with %d idle open (%.1f MiB before the burst)"
+            % (res["terminals"], e.name, e.key, res["last_served_s"], res["unavailable"], res["wrong"],
+               res["unserved_terminals"], res["idle_rss_kib"] / 1024, res["idle_open_at_sample"],
+               res["idle_before_burst_rss_kib"] / 1024))
 
 
 def main():
@@ -247,11 +262,13 @@ def main():
 
     t0 = time.monotonic()
     counts_line = ("make bench-server: %d rounds of %s; burst of %s terminals over %.0f s (retry %d s after an empty 503 "
-        "or no answer, at most %d tries) with %s silent connections; scale %g"
+        "or no answer, at most %d tries) with %s silent connections; scale %g. The Python stand-in: %d round, "
+        "1 fetch a terminal, a burst of %s with %s silent connections"
         % (n["rounds"], ", ".join("%s terminals x %d fetches" % (server_report._n(t), k)
                                   for t, k in sorted(n["levels"].items())),
            server_report._n(n["burst"]), n["window_ms"] / 1000, RETRY_AFTER_MS // 1000, MAX_TRIES,
-           server_report._n(n["idle"]), n["scale"]))
+           server_report._n(n["idle"]), n["scale"], lighter(n)["rounds"], server_report._n(lighter(n)["burst"]),
+           server_report._n(lighter(n)["idle"])))
     say(counts_line)
     started = []
     work = tempfile.mkdtemp(prefix="pb-bench-server-")

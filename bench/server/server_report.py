@@ -100,7 +100,7 @@ def _n(x):
 
 
 HEADER = ["Contender", "Key", "Terminals", "Fetches/s median (rounds)", "p50 ms", "p99 ms", "Slowest ms",
-          "Not served", "CPU ms/fetch", "Peak MiB", "Burst: last served, 503s, wrong", "MiB at idle (open)"]
+          "Not served", "CPU ms/fetch", "Peak MiB", "Burst: last served, 503s, wrong", "MiB with idle open (how many)"]
 
 
 def table_rows(entries):
@@ -128,7 +128,9 @@ def table_rows(entries):
                 burst = ("%.1f s, %s, %s" % (b["last_served_s"], _n(b["unavailable"]), _n(b["wrong"]))
                          + ("" if not b["unserved_terminals"] else ", %s unserved" % _n(b["unserved_terminals"]))
                          if b else "-")
-                idle = "%.1f (%s)" % (b["idle_rss_kib"] / 1024, _n(b["idle_open_at_sample"])) if b else "-"
+                idle = ("%.1f (%s); %.1f before the burst" % (
+                    b["idle_rss_kib"] / 1024, _n(b["idle_open_at_sample"]),
+                    b.get("idle_before_burst_rss_kib", 0) / 1024) if b else "-")
                 cells += [cpu, peak, burst, idle]
                 first = False
             else:
