@@ -122,7 +122,7 @@ class Figures(unittest.TestCase):
         # Levels in order, the per-process figures on the first row only, a
         # skipped contender one row.
         self.assertEqual([r[2] for r in rows], ["100", "1,000", "-"])
-        self.assertEqual(rows[0][8:], ["2.00", "20.0", "10.2 s, 0, 0", "60.0 (5,000); 30.0 before the burst"])
+        self.assertEqual(rows[0][8:], ["2.00", "20.0", "10.2 s; 0, 0; 0", "60.0 (5,000); 30.0 before the burst"])
         self.assertEqual(rows[1][8:], ["", "", "", ""])
         self.assertEqual(rows[2][3], "skipped (below)")
         self.assertTrue(all(len(r) == len(sr.HEADER) for r in rows))

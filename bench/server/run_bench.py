@@ -213,9 +213,10 @@ def run_bursts(args, n, entries):
                       "--idle-source", IDLE_SOURCE, "--idle-per-address", IDLE_PER_ADDRESS,
                       *[a for pid in pids for a in ("--memory-pid", pid)])
         e.burst = res
-        say("  burst of %d: %-30s %-11s last served at %.1f s, %d 503s, %d wrong, %d unserved; "
-            "%.1f MiB with %d idle open (%.1f MiB before the burst)"
-            % (res["terminals"], e.name, e.key, res["last_served_s"], res["unavailable"], res["wrong"],
+        say("  burst of %d: %-30s %-11s last served at %.1f s, %d 503s, %d without an answer, %d wrong, "
+            "%d unserved; %.1f MiB with %d idle open (%.1f MiB before the burst)"
+            % (res["terminals"], e.name, e.key, res["last_served_s"], res["unavailable"], res["no_answer"],
+               res["wrong"],
                res["unserved_terminals"], res["idle_rss_kib"] / 1024, res["idle_open_at_sample"],
                res["idle_before_burst_rss_kib"] / 1024))
 

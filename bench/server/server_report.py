@@ -82,9 +82,9 @@ def targets(entries, idle_wanted, burst_wanted):
                     "met" if idle_mib < IDLE_LIMIT_MIB and all_open else "MISSED"))
         whole = (b["served_terminals"] == burst_wanted and b["wrong"] == 0 and b["unserved_terminals"] == 0)
         out.append(("%s: burst of %s fully served, no wrong answer" % (label, _n(burst_wanted)),
-                    "%s served, last at %.1f s; %s 503s, %s wrong, %s unserved"
-                    % (_n(b["served_terminals"]), b["last_served_s"], _n(b["unavailable"]), _n(b["wrong"]),
-                       _n(b["unserved_terminals"])),
+                    "%s served, last at %.1f s; %s 503s, %s fetches without an answer (retried), %s wrong, %s unserved"
+                    % (_n(b["served_terminals"]), b["last_served_s"], _n(b["unavailable"]), _n(b.get("no_answer", 0)),
+                       _n(b["wrong"]), _n(b["unserved_terminals"])),
                     "met" if whole else "MISSED"))
     return out
 
@@ -100,7 +100,7 @@ def _n(x):
 
 
 HEADER = ["Contender", "Key", "Terminals", "Fetches/s median (rounds)", "p50 ms", "p99 ms", "Slowest ms",
-          "Not served", "CPU ms/fetch", "Peak MiB", "Burst: last served, 503s, wrong", "MiB with idle open (how many)"]
+          "Not served", "CPU ms/fetch", "Peak MiB", "Burst: last served; 503s, no answer; wrong", "MiB with idle open (how many)"]
 
 
 def table_rows(entries):
@@ -125,7 +125,8 @@ def table_rows(entries):
                 cpu = "%.2f" % (e["cpu_s"] * 1000 / e["served"]) if e.get("served") else "-"
                 peak = "%.1f" % (e["peak_kib"] / 1024) if e.get("peak_kib") else "-"
                 b = e.get("burst")
-                burst = ("%.1f s, %s, %s" % (b["last_served_s"], _n(b["unavailable"]), _n(b["wrong"]))
+                burst = ("%.1f s; %s, %s; %s" % (b["last_served_s"], _n(b["unavailable"]), _n(b.get("no_answer", 0)),
+                                                  _n(b["wrong"]))
                          + ("" if not b["unserved_terminals"] else ", %s unserved" % _n(b["unserved_terminals"]))
                          if b else "-")
                 idle = ("%.1f (%s); %.1f before the burst" % (
