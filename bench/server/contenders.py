@@ -151,7 +151,10 @@ http {{
   uwsgi_temp_path {dir}/uwsgi;
   scgi_temp_path {dir}/scgi;
   server {{
-    listen 127.0.0.1:{port} ssl;
+    # The server's own backlog (Asio's max_listen_connections, SOMAXCONN):
+    # nginx's default of 511 would drop the SYNs of a thousand terminals
+    # arriving at once, and their retries would count against it.
+    listen 127.0.0.1:{port} ssl backlog=4096;
     ssl_certificate {cert};
     ssl_certificate_key {key};
     ssl_session_cache off;

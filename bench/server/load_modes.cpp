@@ -32,6 +32,9 @@ double SecondsSince(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
+// The longest wait for the silent connections before the burst starts.
+constexpr std::chrono::milliseconds kIdleConnectLimit{20000};
+
 uint32_t SourceOf(const SourceRange& range, uint64_t terminal) {
   return SourceAddress(range.first, terminal % std::max<uint64_t>(range.count, 1)).value_or(0x7f000001);
 }
@@ -64,13 +67,19 @@ namespace {
 // closing it (a read that ends).
 class IdleSet {
  public:
-  IdleSet(asio::io_context& io, const BurstOptions& o) : io_(io), o_(o) {}
+  IdleSet(asio::io_context& io, const BurstOptions& o) : io_(io), o_(o), give_up_(io) {}
 
-  // `ready` runs once every connection has connected or failed.
-  void Open(std::function<void()> ready) {
+  // `ready` runs once, when every connection has connected or failed, or
+  // after `most` (a server that accepts slowly: the burst starts anyway,
+  // with fewer silent connections, which the report shows).
+  void Open(std::function<void()> ready, std::chrono::milliseconds most) {
     ready_ = std::move(ready);
     pending_ = o_.idle;
-    if (pending_ == 0) return ready_();
+    if (pending_ == 0) return Ready();
+    give_up_.expires_after(most);
+    give_up_.async_wait([this](boost::system::error_code e) {
+      if (!e) Ready();
+    });
     sockets_.reserve(o_.idle);
     for (uint64_t i = 0; i < o_.idle; ++i) {
       auto socket = std::make_shared<tcp::socket>(io_);
@@ -103,6 +112,7 @@ class IdleSet {
   }
 
   void Close() {
+    give_up_.cancel();
     for (auto& s : sockets_) {
       boost::system::error_code ignored;
       s->close(ignored);
@@ -116,14 +126,25 @@ class IdleSet {
 
  private:
   void Settled() {
-    if (--pending_ == 0 && ready_) ready_();
+    if (--pending_ == 0) {
+      give_up_.cancel();
+      Ready();
+    }
+  }
+
+  void Ready() {
+    if (fired_) return;
+    fired_ = true;
+    ready_();
   }
 
   asio::io_context& io_;
   const BurstOptions& o_;
   tcp::endpoint server_;
   std::vector<std::shared_ptr<tcp::socket>> sockets_;
+  asio::steady_timer give_up_;
   std::function<void()> ready_;
+  bool fired_ = false;
   uint64_t pending_ = 0, connected_ = 0, open_ = 0, closed_by_server_ = 0;
   char byte_[1];
 };
@@ -204,7 +225,7 @@ BurstRun RunBurst(const FetchTarget& target, const BurstOptions& o) {
       sampler.cancel();
       idle.Close();
     }
-  });
+  }, kIdleConnectLimit);
   io.run();
   run.idle_closed_by_server = idle.closed_by_server();
   run.hwm_kib_at_end = ReadProcMemory(o.memory_pids).hwm_kib;

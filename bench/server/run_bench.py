@@ -262,10 +262,10 @@ def main():
         sys.stderr.write(r.stderr)
 
     t0 = time.monotonic()
-    counts_line = ("make bench-server: %d rounds of %s; burst of %s terminals over %.0f s (retry %d s after an empty 503 "
+    counts_line = ("make bench-server: %d round%s of %s; burst of %s terminals over %.0f s (retry %d s after an empty 503 "
         "or no answer, at most %d tries) with %s silent connections; scale %g. The Python stand-in: %d round, "
         "1 fetch a terminal, a burst of %s with %s silent connections"
-        % (n["rounds"], ", ".join("%s terminals x %d fetches" % (server_report._n(t), k)
+        % (n["rounds"], "" if n["rounds"] == 1 else "s", ", ".join("%s terminals x %d fetches" % (server_report._n(t), k)
                                   for t, k in sorted(n["levels"].items())),
            server_report._n(n["burst"]), n["window_ms"] / 1000, RETRY_AFTER_MS // 1000, MAX_TRIES,
            server_report._n(n["idle"]), n["scale"], lighter(n)["rounds"], server_report._n(lighter(n)["burst"]),
