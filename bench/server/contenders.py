@@ -202,7 +202,8 @@ class Nginx(Contender):
 
 class Standin(Contender):
     # One thread a connection and a listen backlog of 5: at a thousand
-    # terminals its connects wait for the kernel's SYN retries.
+    # terminals its connects wait for the kernel's SYN retries (1, 3, 7 s...),
+    # which would take minutes and measure nothing but those waits.
     light = True
 
     def __init__(self, key, cert, key_file, work):

@@ -67,8 +67,10 @@ def counts(scale, rounds):
 
 def lighter(n):
     """The counts of a light contender (the stand-in): the first round only,
-    one fetch a terminal, a tenth of the burst and of the silent connections."""
-    return {"rounds": 1, "fetches_each": 1, "burst": max(1, n["burst"] // 10), "idle": max(1, n["idle"] // 10)}
+    the fewer terminals only, one fetch each, a tenth of the burst and of
+    the silent connections."""
+    return {"rounds": 1, "terminals": min(n["levels"]), "fetches_each": 1, "burst": max(1, n["burst"] // 10),
+            "idle": max(1, n["idle"] // 10)}
 
 
 def raise_file_limit():
@@ -183,7 +185,7 @@ def run_rounds(args, n, entries):
             k = r % max(len(live), 1)
             for e in live[k:] + live[:k]:
                 light = lighter(n) if e.contender.light else None
-                if light and r >= light["rounds"]:
+                if light and (r >= light["rounds"] or terminals != light["terminals"]):
                     continue
                 pids = e.contender.pids()
                 cpu0 = proc_stats.cpu_seconds(pids)
@@ -264,11 +266,12 @@ def main():
     t0 = time.monotonic()
     counts_line = ("make bench-server: %d round%s of %s; burst of %s terminals over %.0f s (retry %d s after an empty 503 "
         "or no answer, at most %d tries) with %s silent connections; scale %g. The Python stand-in: %d round, "
-        "1 fetch a terminal, a burst of %s with %s silent connections"
+        "%s terminals x 1 fetch, a burst of %s with %s silent connections"
         % (n["rounds"], "" if n["rounds"] == 1 else "s", ", ".join("%s terminals x %d fetches" % (server_report._n(t), k)
                                   for t, k in sorted(n["levels"].items())),
            server_report._n(n["burst"]), n["window_ms"] / 1000, RETRY_AFTER_MS // 1000, MAX_TRIES,
-           server_report._n(n["idle"]), n["scale"], lighter(n)["rounds"], server_report._n(lighter(n)["burst"]),
+           server_report._n(n["idle"]), n["scale"], lighter(n)["rounds"],
+           server_report._n(lighter(n)["terminals"]), server_report._n(lighter(n)["burst"]),
            server_report._n(lighter(n)["idle"])))
     say(counts_line)
     started = []
