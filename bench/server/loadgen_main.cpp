@@ -63,7 +63,10 @@ Args Parse(int argc, char** argv) {
     if (name.rfind("--", 0) != 0 || i + 1 >= argc) throw UsageError("expected --name value at " + name);
     name = name.substr(2);
     if (name == "memory-pid") {
-      a.memory_pids.push_back(std::atoi(argv[++i]));
+      char* end = nullptr;
+      long pid = std::strtol(argv[++i], &end, 10);
+      if (!*argv[i] || *end || pid <= 0 || pid > 0x3fffffff) throw UsageError("--memory-pid takes a process id");
+      a.memory_pids.push_back(static_cast<int>(pid));
     } else {
       a.values[name] = argv[++i];
     }

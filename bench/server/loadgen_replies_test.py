@@ -89,6 +89,27 @@ class Replies(unittest.TestCase):
                 self.assertEqual((r["served_terminals"], r["unserved_terminals"], r["wrong_terminals"],
                                   r["attempts"], r["resumed"]), (served, unserved, wrong, attempts, 0), r)
 
+    def test_command_line(self):
+        # (arguments, the line it must refuse them with; exit status 2)
+        rows = [
+            ([], "a mode"),
+            (["soak"], "the mode is load or burst"),
+            (["load", "--terminals"], "expected --name value"),
+            (["load", "--host", "10.0.0.1"], "--host takes an address in 127.0.0.0/8"),
+            (["load", "--source", "127.0.0"], "--source takes an address in 127.0.0.0/8"),
+            (["load", "--terminals", "-1"], "--terminals takes a whole number"),
+            (["load", "--terminals", "100001"], "--terminals takes a whole number up to 100000"),
+            (["burst", "--max-tries", "0"], "--max-tries is at least 1"),
+            (["burst", "--memory-pid", "x"], "--memory-pid takes a process id"),
+            (["burst", "--idle-per-address", "0"], "--idle-per-address is at least 1"),
+        ]
+        for args, message in rows:
+            with self.subTest(args):
+                r = subprocess.run([ARGS.loadgen] + args, capture_output=True, text=True, timeout=60)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertIn(message, r.stderr)
+                self.assertEqual(r.stdout, "")
+
     def test_many_terminals_each_full_handshake(self):
         self.server.reset()
         r = self.loadgen("load", "--terminals", 20, "--fetches", 3, "--sources", 7)
