@@ -3,9 +3,12 @@
 # preset); the stand-in server's tests, which need no Wine. The `server`
 # preset (PB_SERVER) builds the product server alone, optimised and without
 # sanitizers, and its Debian package.
+# The PostgreSQL cluster of the server's tests (tests/pg/CMakeLists.txt).
+set(PBS_POSTGRES_CLUSTER_DIR ${CMAKE_BINARY_DIR}/postgres-cluster)
 if(PB_SERVER)
   find_package(GTest REQUIRED)
   add_subdirectory(server)
+  add_subdirectory(tests/pg)
   include(cmake/server-package.cmake)
 elseif(PB_FUZZ)
   add_subdirectory(fuzz)
@@ -15,6 +18,7 @@ else()
   find_package(GTest REQUIRED)
   add_subdirectory(tests/native)
   add_subdirectory(server)
+  add_subdirectory(tests/pg)
   add_subdirectory(tests/standin)
   add_subdirectory(tests/package)
   add_subdirectory(tests/guest)

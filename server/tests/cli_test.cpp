@@ -1,6 +1,7 @@
 // The built binary's command line, each row a command run in order on one
-// database: its exit status (0 done, 1 refused by a rule, 2 a bad command
-// line or not our database) and a piece of what it printed.
+// database (an SQLite file, or a fresh PostgreSQL database: the tables run
+// on both engines): its exit status (0 done, 1 refused by a rule, 2 a bad
+// command line or not our database) and a piece of what it printed.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -12,6 +13,8 @@
 
 #include "run_binary.h"
 #include "server/cli/output.h"
+#include "server/db/schema.h"
+#include "scratch_database.h"
 #include "temp_dir.h"
 
 namespace {
@@ -33,8 +36,7 @@ std::vector<std::string> Expand(const std::vector<std::string>& args, const std:
   return out;
 }
 
-void RunTable(const std::vector<CliRow>& rows, const pbstest::TempDir& dir) {
-  const std::string db = dir.File("server.db");
+void RunTable(const std::vector<CliRow>& rows, const pbstest::TempDir& dir, const std::string& db) {
   const std::string folder = dir.File("");
   for (const CliRow& row : rows) {
     const std::vector<std::string> args = Expand(row.args, db, folder);
@@ -51,8 +53,28 @@ void RunTable(const std::vector<CliRow>& rows, const pbstest::TempDir& dir) {
   }
 }
 
-TEST(CommandLine, EveryCommandFormAndItsExitStatus) {
-  pbstest::TempDir dir;
+// The command line over one engine's fresh database.
+class CommandLine : public ::testing::TestWithParam<pbstest::Engine> {
+ protected:
+  void SetUp() override { PBS_REQUIRE_DATABASE(scratch_); }
+  bool Sqlite() const { return GetParam() == pbstest::Engine::kSqlite; }
+  // Rows for one engine only; none for the other.
+  std::vector<CliRow> Only(pbstest::Engine engine, std::vector<CliRow> rows) const {
+    return engine == GetParam() ? rows : std::vector<CliRow>{};
+  }
+
+  pbstest::ScratchDatabase scratch_{GetParam()};
+  const pbstest::TempDir& dir = scratch_.Dir();
+  const std::string& db_ = scratch_.Location();
+};
+
+std::vector<CliRow> operator+(std::vector<CliRow> a, const std::vector<CliRow>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_P(CommandLine, EveryCommandFormAndItsExitStatus) {
+  using pbstest::Engine;
   {
     std::ofstream(dir.File("not-a-db.txt")) << std::string(4096, 'x');
     std::ofstream(dir.File("licenses.csv")) << "id,accounts,set,types,expires\n"
@@ -61,11 +83,16 @@ TEST(CommandLine, EveryCommandFormAndItsExitStatus) {
     std::ofstream(dir.File("star.json")) << R"({"accounts": {"*": {"*": {"func101": 1}}}})";
   }
   const std::string params = PBS_SOURCE_DIR "/server/params.json";
-  const std::vector<CliRow> rows = {
+  const std::vector<CliRow> rows = Only(Engine::kSqlite, {
       // Before init.
       {{"--db", "{db}", "product", "list"}, 2, "no database at"},
       {{"--db", "{dir}not-a-db.txt", "init"}, 2, "not a parambridge-server database"},
       {{"--db", "{dir}not-a-db.txt", "license", "list", "pb"}, 2, "not a parambridge-server database"},
+  }) + Only(Engine::kPostgres, {
+      {{"--db", "{db}", "product", "list"}, 2, "is not initialised"},
+      {{"--db", "postgresql://pbs@127.0.0.1:1/pbs?connect_timeout=2", "init"}, 3, "cannot connect"},
+      {{"--db", "postgres://[::1", "product", "list"}, 2, "not a PostgreSQL URL"},
+  }) + std::vector<CliRow>{
       {{"--db", "{db}", "init"}, 0, "is ready"},
       {{"--db", "{db}", "init"}, 0, "is ready"},
       // Bad command lines.
@@ -165,34 +192,41 @@ TEST(CommandLine, EveryCommandFormAndItsExitStatus) {
       {{"--db", "{db}", "log", "nope"}, 1, "no product nope"},
       {{"--db", "{db}", "retention", "--days", "30", "--max-rows", "5000"}, 0, "30 days, at most 5000 rows"},
       {{"--db", "{db}", "retention", "--json"}, 0, "\"max_rows\": 5000"},
+  } + Only(Engine::kSqlite, {
       {{"--db", "{db}", "backup", "{dir}copy.db"}, 0, "backup written"},
       {{"--db", "{dir}copy.db", "license", "show", "pb", "L1"}, 0, "state:        active"},
       {{"--db", "{db}", "backup", "{db}"}, 1, "overwrite the database itself"},
       {{"--db", "{db}", "backup", "{dir}no/such/folder/copy.db"}, 3, ""},
+  }) + Only(Engine::kPostgres, {
+      {{"--db", "{db}", "backup", "{dir}copy.db"}, 1, "use pg_dump"},
+  }) + std::vector<CliRow>{
       // Pins.
       {{"pin", "--cert", "{dir}missing.pem"}, 1, "cannot read"},
       {{"pin", "--cert", "{dir}licenses.csv"}, 1, "holds no PEM certificate or key"},
   };
-  RunTable(rows, dir);
+  RunTable(rows, dir, db_);
 }
 
-TEST(CommandLine, ANewerDatabaseIsRefused) {
-  pbstest::TempDir dir;
-  const std::string db = dir.File("server.db");
+TEST_P(CommandLine, ANewerDatabaseIsRefused) {
+  const std::string db = db_;
   ASSERT_EQ(pbstest::Run({"--db", db, "init"}, dir.File("")).status, 0);
-  sqlite3* raw = nullptr;
-  sqlite3_open(db.c_str(), &raw);
-  sqlite3_exec(raw, "INSERT INTO schema_migrations VALUES (99, 0)", nullptr, nullptr, nullptr);
-  sqlite3_close(raw);
+  if (Sqlite()) {
+    sqlite3* raw = nullptr;
+    sqlite3_open(db.c_str(), &raw);
+    sqlite3_exec(raw, "INSERT INTO schema_migrations VALUES (99, 0)", nullptr, nullptr, nullptr);
+    sqlite3_close(raw);
+  } else {
+    ASSERT_EQ(pbstest::PostgresExec(db, "INSERT INTO schema_migrations VALUES (99, 0)"), "");
+  }
   RunTable({
                {{"--db", "{db}", "init"}, 2, "newer than this program's"},
                {{"--db", "{db}", "product", "list"}, 2, "newer than this program's"},
                {{"--db", "{db}", "serve", "--http-port", "0", "--https-port", "0"}, 2, "newer than this program's"},
            },
-           dir);
+           dir, db);
 }
 
-TEST(CommandLine, PinOfRsaAndEcdsaKeys) {
+TEST(CommandLinePin, OfRsaAndEcdsaKeys) {
   pbstest::TempDir dir;
   // Keys and pins made by the openssl command, as tools/pin.sh computes them.
   const struct {
@@ -219,10 +253,9 @@ TEST(CommandLine, PinOfRsaAndEcdsaKeys) {
   }
 }
 
-TEST(CommandLine, JsonDocumentsParse) {
-  pbstest::TempDir dir;
+TEST_P(CommandLine, JsonDocumentsParse) {
   const std::string folder = dir.File("");
-  const std::string db = dir.File("server.db");
+  const std::string db = db_;
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--db", db, "init"},
            {"--db", db, "product", "add", "pb", "--base-path", "/pb/"},
@@ -242,6 +275,34 @@ TEST(CommandLine, JsonDocumentsParse) {
   EXPECT_EQ(doc[0]["expires"], nullptr);
   EXPECT_EQ(doc[0]["max_accounts"], 10000);
 }
+
+// Several instances starting at once on a new PostgreSQL database: one
+// migrates (under the advisory lock), the others find it done; all succeed
+// and each migration is recorded once.
+TEST(PostgresMigrations, SeveralInitsAtOnce) {
+  pbstest::ScratchDatabase scratch(pbstest::Engine::kPostgres);
+  PBS_REQUIRE_DATABASE(scratch);
+  const std::string folder = scratch.Dir().File("");
+  constexpr int kProcesses = 6;
+  std::vector<pid_t> pids;
+  for (int i = 0; i < kProcesses; ++i) {
+    const std::string n = std::to_string(i);
+    pids.push_back(pbstest::Start({"--db", scratch.Location(), "init"}, folder + "out" + n, folder + "err" + n));
+  }
+  for (int i = 0; i < kProcesses; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_GT(pids[i], 0);
+    const pbstest::Outcome o = pbstest::Collect(pids[i], folder + "out" + n, folder + "err" + n);
+    EXPECT_EQ(o.status, 0) << "init " << n << ": " << o.err;
+  }
+  const std::string latest = std::to_string(pbs::LatestSchemaVersion());
+  EXPECT_EQ(pbstest::PostgresValue(scratch.Location(), "SELECT count(*) || ' ' || count(DISTINCT version) || ' ' || "
+                                                       "max(version) FROM schema_migrations"),
+            latest + " " + latest + " " + latest);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, CommandLine, ::testing::Values(pbstest::Engine::kSqlite));
+INSTANTIATE_TEST_SUITE_P(Postgres, CommandLine, ::testing::Values(pbstest::Engine::kPostgres));
 
 }  // namespace
 

@@ -1,6 +1,8 @@
-// The database and the fetch service over it, on SQLite files in a
-// temporary folder: what a fetch is answered, that every change reaches
-// the next fetch, trials, the fetch log, backups and foreign files.
+// The database and the fetch service over it, on both engines (an SQLite
+// file in a temporary folder, a fresh database on the PostgreSQL cluster of
+// scratch_database.h): what a fetch is answered, that every change reaches
+// the next fetch, trials, the fetch log, backups, a failing database and
+// foreign databases.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -14,6 +16,7 @@
 #include "server/core/dates.h"
 #include "server/db/database.h"
 #include "server/db/database_fetch_service.h"
+#include "scratch_database.h"
 #include "temp_dir.h"
 
 namespace {
@@ -39,10 +42,11 @@ std::string Read(const std::string& body) {
   return out;
 }
 
-class DatabaseTest : public ::testing::Test {
+class DatabaseTest : public ::testing::TestWithParam<pbstest::Engine> {
  protected:
   void SetUp() override {
-    path_ = dir_.File("server.db");
+    PBS_REQUIRE_DATABASE(scratch_);
+    path_ = scratch_.Location();
     admin_ = pbs::OpenDatabase(path_, pbs::OpenMode::kCreate);
     pbs::Product p;
     p.name = "pb";
@@ -72,14 +76,15 @@ class DatabaseTest : public ::testing::Test {
     admin_->AddLicense("pb", l);
   }
 
-  pbstest::TempDir dir_;
-  std::string path_;
+  pbstest::ScratchDatabase scratch_{GetParam()};
+  const pbstest::TempDir& dir_ = scratch_.Dir();
+  std::string path_;   // the file's path or the database's URL
   std::unique_ptr<pbs::Database> admin_;   // the command line's connection
   std::unique_ptr<pbs::DatabaseFetchService> service_;   // a database thread's
 };
 
-TEST_F(DatabaseTest, RequestsAnsweredAsTheStandInDoes) {
-  AddLicense("order-1", {"12345", "x y&z=1"});
+TEST_P(DatabaseTest, RequestsAnsweredAsTheStandInDoes) {
+  AddLicense("order-1", {"12345", "x y&z=1", "\xff\\x41b"});
   const struct {
     const char* method;
     const char* target;
@@ -92,6 +97,10 @@ TEST_F(DatabaseTest, RequestsAnsweredAsTheStandInDoes) {
       {"POST", "/pb/run/", "account=12345&accountType=0", 200, 100, "pb", "error=100&func101=1.5&func102=0.25"},
       {"POST", "/pb/run/", "account=x y&z=1&accountType=3", 200, 100, "pb", "error=100&func101=1.5&func102=0.25"},
       {"POST", "/pb/run/", "account=99&accountType=0", 200, 201, "pb", "error=201&errorD=Unknown account"},
+      // A byte that is not UTF-8 and a backslash: kept as sent.
+      {"POST", "/pb/run/", "account=\xff\\x41b&accountType=0", 200, 100, "pb", "error=100&func101=1.5&func102=0.25"},
+      {"POST", "/pb/run/", "account=\xff\\x41&accountType=0", 200, 201, "pb", "error=201&errorD=Unknown account"},
+      {"POST", "/pb/run/", "account=\xff\\\\x41b&accountType=0", 200, 201, "pb", "error=201&errorD=Unknown account"},
       {"POST", "/pb/run/", "account=12345", 200, 400, "pb", "error=400&errorD=Malformed request"},
       {"POST", "/pb/run/", "", 200, 400, "pb", "error=400&errorD=Malformed request"},
       {"POST", "/pb/run/", "account=12345&accountType=9999999999", 200, 400, "pb", "error=400&errorD=Malformed request"},
@@ -121,7 +130,7 @@ TEST_F(DatabaseTest, RequestsAnsweredAsTheStandInDoes) {
   }
 }
 
-TEST_F(DatabaseTest, EveryChangeReachesTheNextFetch) {
+TEST_P(DatabaseTest, EveryChangeReachesTheNextFetch) {
   AddLicense("order-1", {"1"});
   using Change = std::function<void(pbs::Database&)>;
   auto change = [](pbs::LicenseChange c) {
@@ -169,7 +178,7 @@ TEST_F(DatabaseTest, EveryChangeReachesTheNextFetch) {
   EXPECT_EQ(Read(Fetch("1").body), "error=205&errorD=License revoked");
 }
 
-TEST_F(DatabaseTest, RulesAcrossLicenses) {
+TEST_P(DatabaseTest, RulesAcrossLicenses) {
   AddLicense("a", {"1"}, {0});
   const struct {
     const char* what;
@@ -226,7 +235,7 @@ TEST_F(DatabaseTest, RulesAcrossLicenses) {
   EXPECT_EQ(Read(Fetch("1", 1).body), "error=100&func101=1.5&func102=0.25");
 }
 
-TEST_F(DatabaseTest, TrialsOncePerAccountAndCappedPerHour) {
+TEST_P(DatabaseTest, TrialsOncePerAccountAndCappedPerHour) {
   pbs::TrialPolicy t;
   t.days = 2;
   t.set = "trial";
@@ -262,7 +271,7 @@ TEST_F(DatabaseTest, TrialsOncePerAccountAndCappedPerHour) {
   EXPECT_EQ(Read(Fetch("1", 0, Noon("2024-03-03")).body), "error=100&func101=1.5&func102=0.25");
 }
 
-TEST_F(DatabaseTest, FetchLogWrittenQueriedAndBounded) {
+TEST_P(DatabaseTest, FetchLogWrittenQueriedAndBounded) {
   std::vector<pbs::FetchLogRow> rows;
   for (int i = 0; i < 10; ++i) {
     pbs::FetchLogRow r;
@@ -324,9 +333,20 @@ TEST_F(DatabaseTest, FetchLogWrittenQueriedAndBounded) {
   EXPECT_EQ(admin_->DroppedRows(), 12u);
 }
 
-TEST_F(DatabaseTest, BackupIsAWholeDatabase) {
+TEST_P(DatabaseTest, BackupIsAWholeDatabase) {
   AddLicense("order-1", {"1"});
   const std::string out = dir_.File("copy.db");
+  if (GetParam() == pbstest::Engine::kPostgres) {
+    // pg_dump takes PostgreSQL's backups; the command says so.
+    try {
+      admin_->Backup(out);
+      ADD_FAILURE() << "a backup of a PostgreSQL database was written";
+    } catch (const pbs::Refused& e) {
+      EXPECT_NE(std::string(e.what()).find("pg_dump"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::ifstream(out).good());
+    return;
+  }
   admin_->Backup(out);
   {
     std::ofstream(out + "-wal");   // no stale sidecar may be needed by the copy
@@ -342,9 +362,28 @@ TEST_F(DatabaseTest, BackupIsAWholeDatabase) {
   EXPECT_THROW(admin_->Backup(path_), pbs::Refused);
 }
 
-TEST_F(DatabaseTest, AFailingDatabaseIsNeverADecision) {
+TEST_P(DatabaseTest, AFailingDatabaseIsNeverADecision) {
   AddLicense("order-1", {"1"});
   EXPECT_EQ(Fetch("1").status, 100);
+  if (GetParam() == pbstest::Engine::kPostgres) {
+    // The server ends every connection (as a restart does): the next fetch
+    // connects again by itself. Then the database is gone: no decision,
+    // until it is back.
+    admin_.reset();
+    const std::string cluster = scratch_.Maintenance();
+    const std::string terminate =
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + scratch_.Name() + "'";
+    ASSERT_EQ(pbstest::PostgresExec(cluster, terminate), "");
+    EXPECT_EQ(Fetch("1").status, 100);
+    ASSERT_EQ(pbstest::PostgresExec(cluster, terminate), "");
+    ASSERT_EQ(pbstest::PostgresExec(cluster, "ALTER DATABASE " + scratch_.Name() + " RENAME TO " + scratch_.Name() + "_away"), "");
+    EXPECT_THROW(Fetch("1"), pbs::DatabaseUnavailable);
+    EXPECT_THROW(Fetch("1"), pbs::DatabaseUnavailable);
+    EXPECT_THROW(service_->WriteLog({pbs::FetchLogRow{}}), pbs::DatabaseUnavailable);
+    ASSERT_EQ(pbstest::PostgresExec(cluster, "ALTER DATABASE " + scratch_.Name() + "_away RENAME TO " + scratch_.Name()), "");
+    EXPECT_EQ(Fetch("1").status, 100);
+    return;
+  }
   // The file is overwritten under the open connection: no answer can be
   // trusted, and none is given.
   admin_.reset();
@@ -360,6 +399,9 @@ TEST_F(DatabaseTest, AFailingDatabaseIsNeverADecision) {
   }
   EXPECT_THROW(Fetch("1"), pbs::DatabaseUnavailable);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, DatabaseTest, ::testing::Values(pbstest::Engine::kSqlite));
+INSTANTIATE_TEST_SUITE_P(Postgres, DatabaseTest, ::testing::Values(pbstest::Engine::kPostgres));
 
 // Files that are not our databases, and databases newer than this program.
 TEST(OpenDatabase, RefusesWhatIsNotOurs) {
@@ -411,6 +453,59 @@ TEST(OpenDatabase, RefusesWhatIsNotOurs) {
   // A refused file is left as it was.
   std::ifstream text(dir.File("text2.db"), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(text), {}), std::string(5000, 'x'));
+}
+
+}  // namespace
+
+namespace {
+
+// The same judgement of PostgreSQL databases: someone else's tables, a
+// schema newer than this program, an empty database outside init, a URL
+// that names no reachable database.
+TEST(OpenPostgresDatabase, RefusesWhatIsNotOurs) {
+  enum Outcome { kOpens, kNotOurs, kUnavailable };
+  pbstest::ScratchDatabase ours(pbstest::Engine::kPostgres), empty(pbstest::Engine::kPostgres),
+      other(pbstest::Engine::kPostgres), lookalike(pbstest::Engine::kPostgres), newer(pbstest::Engine::kPostgres);
+  PBS_REQUIRE_DATABASE(ours);
+  pbs::OpenDatabase(ours.Location(), pbs::OpenMode::kCreate);
+  pbs::OpenDatabase(newer.Location(), pbs::OpenMode::kCreate);
+  ASSERT_EQ(pbstest::PostgresExec(newer.Location(), "INSERT INTO schema_migrations VALUES (999, 0)"), "");
+  ASSERT_EQ(pbstest::PostgresExec(other.Location(), "CREATE TABLE t (x int)"), "");
+  // Another program's bookkeeping under the same name, without our mark.
+  ASSERT_EQ(pbstest::PostgresExec(lookalike.Location(), "CREATE TABLE schema_migrations (version varchar PRIMARY KEY)"), "");
+  const std::string closed_port = "postgresql://pbs@127.0.0.1:1/pbs?connect_timeout=2";
+  const struct {
+    const char* what;
+    std::string url;
+    pbs::OpenMode mode;
+    Outcome outcome;
+  } rows[] = {
+      {"ours", ours.Location(), pbs::OpenMode::kExisting, kOpens},
+      {"ours, init again", ours.Location(), pbs::OpenMode::kCreate, kOpens},
+      {"an empty database", empty.Location(), pbs::OpenMode::kExisting, kNotOurs},
+      {"another program's tables", other.Location(), pbs::OpenMode::kCreate, kNotOurs},
+      {"another program's schema_migrations", lookalike.Location(), pbs::OpenMode::kCreate, kNotOurs},
+      {"a newer schema", newer.Location(), pbs::OpenMode::kExisting, kNotOurs},
+      {"a newer schema, init", newer.Location(), pbs::OpenMode::kCreate, kNotOurs},
+      {"no such database", pbstest::WithDatabase(ours.Location(), "pbs_no_such"), pbs::OpenMode::kCreate, kUnavailable},
+      {"nothing listening", closed_port, pbs::OpenMode::kExisting, kUnavailable},
+      {"not a URL libpq reads", "postgresql://[::1", pbs::OpenMode::kExisting, kNotOurs},
+      {"an empty database, init", empty.Location(), pbs::OpenMode::kCreate, kOpens},
+  };
+  for (const auto& row : rows) {
+    Outcome got = kOpens;
+    try {
+      pbs::OpenDatabase(row.url, row.mode);
+    } catch (const pbs::NotOurDatabase&) {
+      got = kNotOurs;
+    } catch (const pbs::DatabaseUnavailable&) {
+      got = kUnavailable;
+    }
+    EXPECT_EQ(got, row.outcome) << row.what;
+  }
+  // Refused databases are left as they were.
+  EXPECT_EQ(pbstest::PostgresValue(other.Location(), "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"), "1");
+  EXPECT_EQ(pbstest::PostgresValue(newer.Location(), "SELECT max(version) FROM schema_migrations"), "999");
 }
 
 }  // namespace
