@@ -114,8 +114,10 @@ class ProductServer(Contender):
         self.cli("license", "add", PRODUCT, "order-12345", "--set", "sample", "--accounts", "12345")
 
     def cli(self, *args):
+        # In its own folder: a server without PostgreSQL takes a URL for a
+        # file's (relative) path.
         r = subprocess.run([self.binary, "--db", self.db] + list(args), stdin=subprocess.DEVNULL,
-                           capture_output=True, timeout=60)
+                           capture_output=True, timeout=60, cwd=self.work)
         if r.returncode != 0:
             raise RuntimeError("parambridge-server %s exited %d: %s" % (
                 " ".join(args), r.returncode, (r.stdout + r.stderr).decode()[-800:]))
@@ -211,7 +213,7 @@ class Standin(Contender):
         self.name = "Python stand-in"
         # It reads <cert-dir>/server.crt and server.key.
         self.cert_dir = os.path.join(work, "cert")
-        os.makedirs(self.cert_dir, exist_ok=True)
+        os.makedirs(self.cert_dir, mode=0o700, exist_ok=True)
         for src, dst in ((cert, "server.crt"), (key_file, "server.key")):
             with open(src, "rb") as f, open(os.path.join(self.cert_dir, dst), "wb") as g:
                 g.write(f.read())

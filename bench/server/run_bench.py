@@ -35,11 +35,12 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import contenders as ct  # noqa: E402
-import pg_cluster  # noqa: E402
 import proc_stats  # noqa: E402
 import server_report  # noqa: E402
 
 ROOT = ct.ROOT
+sys.path.insert(0, os.path.join(ROOT, "tests", "pg"))
+import cluster as pg_cluster  # noqa: E402  the tests' throwaway PostgreSQL cluster
 KEYS = {"rsa": ("RSA-2048", "server.crt", "server.key"), "ecdsa": ("ECDSA P-256", "ecdsa.crt", "ecdsa.key")}
 # At scale 1: terminals -> fetches each terminal makes one after the other.
 LEVELS = {100: 10, 1000: 3}
@@ -90,11 +91,6 @@ def loadgen(binary, contender, mode, *args):
     return json.loads(r.stdout)
 
 
-def server_takes_postgresql(binary):
-    r = subprocess.run([binary, "--help"], capture_output=True, text=True, timeout=60)
-    return "postgresql" in (r.stdout + r.stderr).lower()
-
-
 def make_keys(directory):
     subprocess.run([os.path.join(ROOT, "tools", "loopback-keys.sh"), directory], check=True,
                    stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
@@ -119,6 +115,13 @@ class Entry:
                 "cpu_s": self.cpu_s, "served": self.served, "peak_kib": self.peak_kib, "burst": self.burst}
 
 
+def reason(error):
+    """An error's first and last lines, in one line for the table's notes."""
+    lines = [l.strip() for l in str(error).splitlines() if l.strip()] or [type(error).__name__]
+    text = lines[0] if len(lines) == 1 else "%s ... %s" % (lines[0], lines[-1])
+    return text if len(text) <= 300 else text[:297] + "..."
+
+
 def build_entries(args, work, key_dir, started, nginx_bin, nginx_reason):
     """Every contender with every key, started; a contender that cannot
     start is a skipped row with the reason."""
@@ -126,14 +129,15 @@ def build_entries(args, work, key_dir, started, nginx_bin, nginx_reason):
     cluster = None
     pg_reason = None
     if "postgresql" in args.only:
-        if not server_takes_postgresql(args.server):
-            pg_reason = "this parambridge-server takes no postgresql:// database"
-        else:
-            try:
-                cluster = pg_cluster.Cluster(ct.free_port())
-                started.append(cluster)
-            except Exception as e:  # noqa: BLE001 - the row says why
-                pg_reason = "no PostgreSQL cluster: %s" % e
+        # The server's own `init` on the cluster's URL says whether it takes
+        # one (a server without PostgreSQL refuses it as a file's path).
+        try:
+            cluster = pg_cluster.Cluster(os.path.join(work, "pg-cluster"))
+            started.append(cluster)
+            cluster.start()
+        except Exception as e:  # noqa: BLE001 - the row says why
+            cluster = None
+            pg_reason = "no PostgreSQL cluster: %s" % reason(e)
     for k in args.keys:
         label, crt, key = KEYS[k]
         cert, key_file = os.path.join(key_dir, crt), os.path.join(key_dir, key)
@@ -147,8 +151,8 @@ def build_entries(args, work, key_dir, started, nginx_bin, nginx_reason):
                 if cluster is None:
                     raise RuntimeError(pg_reason)
                 name = "bench_%s" % k
-                cluster.create_database(name)
-                return ct.ProductServer(args.server, cluster.url_of(name), "PostgreSQL", label, cert,
+                cluster.psql("postgres", "CREATE DATABASE %s" % name)
+                return ct.ProductServer(args.server, cluster.database_url(name), "PostgreSQL", label, cert,
                                         key_file, os.path.join(work, "pg-%s" % k))
             makers.append(("parambridge-server, PostgreSQL", make_pg))
         if "nginx" in args.only:
@@ -174,7 +178,7 @@ def build_entries(args, work, key_dir, started, nginx_bin, nginx_reason):
             except Exception as e:  # noqa: BLE001 - the row says why
                 if c is not None:
                     c.stop()
-                entries.append(Entry(name=name, key=label, skipped=(str(e).splitlines() or ["?"])[0][:200]))
+                entries.append(Entry(name=name, key=label, skipped=reason(e)))
     return entries
 
 
@@ -242,6 +246,7 @@ def main():
         sys.exit("run_bench: no contender %r (sqlite, postgresql, nginx, standin)" % bad)
     for bad in set(args.keys) - set(KEYS):
         sys.exit("run_bench: no key %r (rsa, ecdsa)" % bad)
+    args.loadgen, args.server = os.path.abspath(args.loadgen), os.path.abspath(args.server)
     for f in (args.loadgen, args.server):
         if not os.path.isfile(f):
             sys.exit("run_bench: %s is missing (make bench-server builds it)" % f)
@@ -276,8 +281,12 @@ def main():
     say(counts_line)
     started = []
     work = tempfile.mkdtemp(prefix="pb-bench-server-")
+    # The PostgreSQL cluster runs as another user, in a folder of its own in
+    # here; the keys stay in a folder only root reads.
+    os.chmod(work, 0o755)
     try:
         key_dir = os.path.join(work, "keys")
+        os.mkdir(key_dir, 0o700)
         make_keys(key_dir)
         entries = build_entries(args, work, key_dir, started, nginx_bin, nginx_reason)
         run_rounds(args, n, entries)
