@@ -62,7 +62,7 @@ def counts(scale, rounds):
         "levels": {level(n): k for n, k in LEVELS.items()},
         "burst": level(BURST_TERMINALS),
         "window_ms": int(max(1.0, BURST_WINDOW_S * scale) * 1000),
-        "idle": level(IDLE) if scale < 1 else IDLE,
+        "idle": level(IDLE),
     }
 
 
