@@ -34,6 +34,7 @@ read the medians, and the spread as how far one round can be off.
 
 import argparse
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -155,6 +156,8 @@ def main():
     dll = dll_name(build)
     pinned_dll = os.path.join(build, "pinned", dll)
     tls = os.path.join(build, "tls")
+    if shutil.which("curl") is None:
+        sys.exit("fetch_roundtrip: curl is not installed (make deps installs it); it is the baseline of the ratios")
     for f in (pinned_dll, os.path.join(tls, "pins"), os.path.join(tls, "server.crt"),
               os.path.join(build, "tests/fetch/dll_probe.exe"),
               os.path.join(build, "tests/fetch/post_probe.exe"),

@@ -26,4 +26,6 @@ else()
   add_subdirectory(tests/docs)
   add_subdirectory(tests/deps)
   add_subdirectory(tests/configure)
+  # make bench-server's load generator and report, for their tables.
+  add_subdirectory(bench/server)
 endif()
