@@ -213,6 +213,17 @@ PB.views = PB.views || {};
     }, ctx.fail);
   };
 
+  // An audit row's detail: text as it is; an object as "key: value, ..."
+  // (nested values as JSON).
+  PB.detailText = function (detail) {
+    if (detail === null || detail === undefined) return "";
+    if (typeof detail !== "object") return String(detail);
+    return Object.keys(detail).map(function (k) {
+      var v = detail[k];
+      return k + ": " + (typeof v === "object" && v !== null ? JSON.stringify(v) : String(v));
+    }).join(", ");
+  };
+
   PB.views.audit = function (ctx) {
     var product = ctx.query.product || "";
     var cursors = [null];
@@ -242,7 +253,7 @@ PB.views = PB.views || {};
           return h("tr", null,
             h("td", null, PB.formatTime(a.time)), h("td", null, a.actor), h("td", null, a.via),
             h("td", null, a.peer || ""), h("td", {class: "action"}, a.action), h("td", null, a.product || ""),
-            h("td", null, subject), h("td", {class: "detail"}, a.detail || ""));
+            h("td", null, subject), h("td", {class: "detail"}, PB.detailText(a.detail)));
         });
         PB.clear(holder).appendChild(table("audit-table",
           ["Time (UTC)", "Actor", "Via", "Peer", "Action", "Product", "Subject", "Detail"], rows, "Nothing yet."));
