@@ -81,8 +81,11 @@ PB.views = PB.views || {};
 
     function act(action, l) {
       var info = ACTIONS[action];
-      var extra = null, daysInput = null, dateInput = null;
-      if (action === "extend") {
+      var extra = null, daysInput = null, dateInput = null, reasonInput = null;
+      if (action !== "extend") {
+        reasonInput = h("input", {id: "action-reason", maxlength: 500, placeholder: "e.g. refund of order 1234"});
+        extra = h("label", {class: "reason"}, "Reason (optional, for the audit log) ", reasonInput);
+      } else {
         daysInput = h("input", {id: "extend-days", type: "number", min: 1, max: 36500, value: 30});
         dateInput = h("input", {id: "extend-date", type: "date"});
         extra = h("div", {class: "extend"}, h("label", null, "Days ", daysInput),
@@ -99,6 +102,8 @@ PB.views = PB.views || {};
               if (!(n >= 1)) return Promise.reject(new Error("Give at least one day, or a date."));
               body = {days: n};
             }
+          } else if (reasonInput.value.trim()) {
+            body = {reason: reasonInput.value.trim()};
           }
           return PB.api("POST", path + "/" + action, null, body || {}).then(function () {
             return load();
