@@ -87,7 +87,11 @@ def browser(download_dir=None):
     options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
     if download_dir:
         options.add_experimental_option("prefs", {"download.default_directory": download_dir})
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    # The page itself 1280x800, whatever the window's frame takes.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 1280, "height": 800, "deviceScaleFactor": 1, "mobile": False})
+    return driver
 
 
 def wait(driver):

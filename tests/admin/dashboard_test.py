@@ -11,6 +11,7 @@ Screenshots of each step go to --work-dir/screenshots.
 """
 
 import argparse
+import csv
 import http.server
 import json
 import os
@@ -20,6 +21,7 @@ import unittest
 
 import dashboard
 from dashboard import By, EC, harness
+from selenium.webdriver.support.ui import Select
 
 ARGS = None
 
@@ -76,7 +78,11 @@ class DashboardTest(unittest.TestCase):
                                                product=dashboard.PRODUCT, base_path=dashboard.BASE_PATH)
             dashboard.seed(cls.server, ARGS.work_dir, LICENSES)
             cls.base = dashboard.serve(cls.server)
-            cls.driver = dashboard.browser()
+            cls.downloads = os.path.join(ARGS.work_dir, "downloads")
+            os.makedirs(cls.downloads, exist_ok=True)
+            for name in os.listdir(cls.downloads):
+                os.unlink(os.path.join(cls.downloads, name))
+            cls.driver = dashboard.browser(download_dir=cls.downloads)
         except BaseException:
             cls.tearDownClass()
             raise
@@ -163,7 +169,8 @@ class DashboardTest(unittest.TestCase):
         finally:
             page.close()
         self.assertEqual(status, 403)
-        self.assertEqual(json.loads(d.find_element(By.TAG_NAME, "body").text)["error"], "foreign_origin")
+        # Chromium shows a JSON answer as text in a <pre>.
+        self.assertEqual(json.loads(d.find_element(By.TAG_NAME, "pre").text)["error"], "foreign_origin")
         self.assertEqual(self.license_state("order-1003"), "active")
         self.assertEqual(dashboard.fetch("4711003"), 100)
 
@@ -286,6 +293,21 @@ class DashboardTest(unittest.TestCase):
         ids = [line.split(",")[0] for line in text.strip().split("\r\n")[1:]]
         self.assertEqual(sorted(ids), sorted(["12345"] + [row[0] for row in LICENSES]))
         self.assertIn('"4711003,4711013"', text)
+
+        # The button: the licenses the filter shows, as a file.
+        d = self.driver
+        Select(d.find_element(By.ID, "state-filter")).select_by_value("active")
+        d.find_element(By.ID, "search").send_keys("47110")
+        dashboard.wait(d).until(lambda d: all(
+            "active" in r.text and "47110" in r.text for r in dashboard.rows(d, "licenses-table")))
+        d.find_element(By.ID, "export-csv").click()
+        path = os.path.join(self.downloads, "%s-licenses.csv" % dashboard.PRODUCT)
+        dashboard.wait(d).until(lambda d: os.path.exists(path))
+        with open(path, newline="") as f:
+            exported = sorted(row["id"] for row in csv.DictReader(f))
+        listed = json.loads(self.server.cli("license", "list", dashboard.PRODUCT, "--json"))
+        self.assertEqual(exported, sorted(l["id"] for l in listed if l["state"] == "active"
+                                          and any("47110" in a for a in l["accounts"])))
 
 
 def main():

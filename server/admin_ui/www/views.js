@@ -69,12 +69,14 @@ PB.views = PB.views || {};
     ctx.el.appendChild(holder);
     ctx.el.appendChild(h("div", {class: "pager"}, prev, pageInfo, nextButton));
 
+    var loads = 0;   // only the latest request draws the table
     function load() {
       var q = licenseQuery(filters);
       q.limit = PAGE;
       q.after = cursors[cursors.length - 1] || undefined;
+      var mine = ++loads;
       PB.api("GET", PB.productPath(product, "licenses"), q).then(function (data) {
-        if (!ctx.alive()) return;
+        if (!ctx.alive() || mine !== loads) return;
         next = data.next;
         var rows = data.licenses.map(function (l) {
           return h("tr", {dataset: {id: l.id}},
