@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::string_view kCookie = "pbs_session";
 constexpr int64_t kMicrosPerHour = 3600LL * 1000000;
-constexpr int64_t kMicrosPerDay = 24 * kMicrosPerHour;
 // A token's last use is written at most this often (one write, not one a request).
 constexpr int64_t kLastUsedEvery = 60LL * 1000000;
 // The log's status filter reads this many rows at most per page asked.

@@ -224,24 +224,24 @@ int Run(int argc, char** argv) {
   serve->add_option("--db-threads", a.serve.db_threads, "threads that ask the database (default 2)")
       ->check(CLI::Range(1, 64));
 
-  CLI::App* admin = app.add_subcommand("admin", "who may use the dashboard and the admin API");
-  admin->require_subcommand(1);
-  CLI::App* admin_add = admin->add_subcommand("add", "add an admin (the password: --password-file or a prompt)");
-  CLI::App* admin_passwd = admin->add_subcommand("passwd", "set an admin's password (ends their sessions)");
+  CLI::App* admin_cmd = app.add_subcommand("admin", "who may use the dashboard and the admin API");
+  admin_cmd->require_subcommand(1);
+  CLI::App* admin_add = admin_cmd->add_subcommand("add", "add an admin (the password: --password-file or a prompt)");
+  CLI::App* admin_passwd = admin_cmd->add_subcommand("passwd", "set an admin's password (ends their sessions)");
   for (CLI::App* cmd : {admin_add, admin_passwd}) {
     cmd->add_option("NAME", a.name)->required();
     cmd->add_option("--password-file", a.password_file, "read the password from this file");
   }
-  CLI::App* admin_list = admin->add_subcommand("list", "list the admins");
+  CLI::App* admin_list = admin_cmd->add_subcommand("list", "list the admins");
   json_flag(admin_list);
-  CLI::App* admin_token = admin->add_subcommand("token", "make an API token for NAME (printed once)");
+  CLI::App* admin_token = admin_cmd->add_subcommand("token", "make an API token for NAME (printed once)");
   admin_token->add_option("NAME", a.name)->required();
   admin_token->add_option("--scope", a.scope, "read (default), revoke (read, suspend, revoke) or full")
       ->check(CLI::IsMember({"read", "revoke", "full"}));
   admin_token->add_option("--label", a.label, "what the token is for, e.g. the shop's refund hook");
-  CLI::App* admin_tokens = admin->add_subcommand("tokens", "list the API tokens");
+  CLI::App* admin_tokens = admin_cmd->add_subcommand("tokens", "list the API tokens");
   json_flag(admin_tokens);
-  CLI::App* admin_revoke = admin->add_subcommand("revoke-token", "revoke an API token by its id");
+  CLI::App* admin_revoke = admin_cmd->add_subcommand("revoke-token", "revoke an API token by its id");
   admin_revoke->add_option("ID", a.token_id)->required();
 
   CLI::App* audit = app.add_subcommand("audit", "the audit log of every change, newest first");
