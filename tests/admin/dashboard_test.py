@@ -242,6 +242,25 @@ class DashboardTest(unittest.TestCase):
                 else:
                     self.assertIn(set_problem, got["set"])
 
+    def test_d_audit_details_as_text(self):
+        """An audit row's detail as the page shows it: (detail, text)."""
+        self.signed_in()
+        table = [
+            ('{"from":"active","to":"revoked","reason":""}', "from: active, to: revoked"),
+            ('{"from":"active","to":"suspended","reason":"refund 77"}',
+             "from: active, to: suspended, reason: refund 77"),
+            ({"pairs": 3}, "pairs: 3"),
+            ('{"accounts":["1","2"],"overrides":{},"expires":null}', "accounts: 1,2"),
+            ('{"overrides":[{"name":"a","value":"1"}]}', 'overrides: {"name":"a","value":"1"}'),
+            ("{}", ""),
+            ("{not json", "{not json"),
+            ("plain text", "plain text"),
+            (None, ""),
+        ]
+        for detail, text in table:
+            with self.subTest(detail=detail):
+                self.assertEqual(self.driver.execute_script("return PB.detailText(arguments[0]);", detail), text)
+
     def test_e_sets_editor_marks_rows_and_saves(self):
         d = self.driver
         self.signed_in()

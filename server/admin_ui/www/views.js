@@ -215,16 +215,30 @@ PB.views = PB.views || {};
     }, ctx.fail);
   };
 
-  // An audit row's detail: text as it is; an object as "key: value, ..."
-  // (nested values as JSON).
+  // An audit row's detail (an object, or JSON text of one) as
+  // "key: value, ..." without the empty ones; other text as it is.
   PB.detailText = function (detail) {
     if (detail === null || detail === undefined) return "";
+    if (typeof detail === "string" && detail.charAt(0) === "{") {
+      try { detail = JSON.parse(detail); } catch (e) { return detail; }
+    }
     if (typeof detail !== "object") return String(detail);
-    return Object.keys(detail).map(function (k) {
+    return Object.keys(detail).filter(function (k) {
       var v = detail[k];
-      return k + ": " + (typeof v === "object" && v !== null ? JSON.stringify(v) : String(v));
+      return v !== "" && v !== null && !(typeof v === "object" && Object.keys(v).length === 0);
+    }).map(function (k) {
+      var v = detail[k];
+      if (Array.isArray(v)) v = v.map(function (x) { return typeof x === "object" ? JSON.stringify(x) : x; }).join(",");
+      else if (typeof v === "object") v = JSON.stringify(v);
+      return k + ": " + v;
     }).join(", ");
   };
+
+  // At most 160 characters shown; the whole text as the cell's title.
+  function detailCell(text) {
+    return h("td", {class: "detail", title: text.length > 160 ? text : null},
+      text.length > 160 ? text.slice(0, 159) + "\u2026" : text);
+  }
 
   PB.views.audit = function (ctx) {
     var product = ctx.query.product || "";
@@ -255,7 +269,7 @@ PB.views = PB.views || {};
           return h("tr", null,
             h("td", null, PB.formatTime(a.time)), h("td", null, a.actor), h("td", null, a.via),
             h("td", null, a.peer || ""), h("td", {class: "action"}, a.action), h("td", null, a.product || ""),
-            h("td", null, subject), h("td", {class: "detail"}, PB.detailText(a.detail)));
+            h("td", null, subject), detailCell(PB.detailText(a.detail)));
         });
         PB.clear(holder).appendChild(table("audit-table",
           ["Time (UTC)", "Actor", "Via", "Peer", "Action", "Product", "Subject", "Detail"], rows, "Nothing yet."));
