@@ -86,7 +86,7 @@ def browser(download_dir=None):
         options.add_argument("--no-sandbox")
     options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
     if download_dir:
-        options.add_experimental_option("prefs", {"download.default_directory": download_dir})
+        options.add_experimental_option("prefs", {"download.default_directory": os.path.abspath(download_dir)})
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     # The page itself 1280x800, whatever the window's frame takes.
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",

@@ -284,6 +284,24 @@ class DashboardTest(unittest.TestCase):
         shown = json.loads(self.server.cli("set", "show", dashboard.PRODUCT, "standard", "--json"))
         self.assertIn("maxSpread", json.dumps(shown))
 
+    def test_g_live_view_polls_and_charts_draw(self):
+        """A refusal made while the live view is open shows up there without
+        a reload; the charts count it under its reason."""
+        d = self.driver
+        self.signed_in()
+        dashboard.show(d, self.base, "#/p/%s/live" % dashboard.PRODUCT, "#live-refusals")
+        self.assertNotIn("9990001", d.find_element(By.ID, "live-refusals").text)
+        self.assertEqual(dashboard.fetch("9990001"), 201)
+        dashboard.wait(d).until(EC.text_to_be_present_in_element((By.ID, "live-refusals"), "9990001"))
+        row = next(r for r in dashboard.rows(d, "live-refusals") if "9990001" in r.text)
+        self.assertIn("201 unknown account", row.text)
+        self.shot("09-live")
+        dashboard.show(d, self.base, "#/p/%s/charts" % dashboard.PRODUCT, "#chart-reasons svg")
+        reasons = d.find_element(By.ID, "chart-reasons").text
+        self.assertIn("201 unknown account", reasons)
+        self.assertTrue(d.find_elements(By.CSS_SELECTOR, "#chart-hourly svg rect.bar-refused"))
+        self.shot("10-charts")
+
     def test_f_csv_export_of_every_page(self):
         """CSV fields as a spreadsheet must read them: (value, field)."""
         self.signed_in()
@@ -335,6 +353,7 @@ def main():
     parser.add_argument("--server", required=True)
     parser.add_argument("--work-dir", required=True)
     ARGS, rest = parser.parse_known_args()
+    ARGS.work_dir = os.path.abspath(ARGS.work_dir)   # Chromium's download folder must be absolute
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
