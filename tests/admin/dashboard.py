@@ -21,6 +21,7 @@ from selenium import webdriver  # noqa: E402
 from selenium.webdriver.chrome.service import Service  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support import expected_conditions as EC  # noqa: E402
+from selenium.common.exceptions import TimeoutException  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
 PRODUCT = "parambridge"
@@ -94,8 +95,30 @@ def browser(download_dir=None):
     return driver
 
 
+# The page's own error texts, for a failed wait's message.
+ERROR_ELEMENTS = ("banner", "signin-error", "confirm-error", "set-error")
+
+
+class PageWait(WebDriverWait):
+    """WebDriverWait whose timeout fails the test with what was awaited, the
+    page's address and the errors it shows."""
+
+    def until(self, method, message=""):
+        try:
+            return super().until(method, message)
+        except TimeoutException:
+            shown = []
+            for element_id in ERROR_ELEMENTS:
+                for el in self._driver.find_elements(By.ID, element_id):
+                    if el.text:
+                        shown.append("%s: %s" % (element_id, el.text))
+            raise AssertionError("waited %d s in vain%s at %s; the page shows %s"
+                                 % (WAIT_SECONDS, " for " + message if message else "",
+                                    self._driver.current_url, "; ".join(shown) or "no error")) from None
+
+
 def wait(driver):
-    return WebDriverWait(driver, WAIT_SECONDS)
+    return PageWait(driver, WAIT_SECONDS)
 
 
 def sign_in(driver, base, password=PASSWORD):

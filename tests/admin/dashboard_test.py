@@ -140,7 +140,8 @@ class DashboardTest(unittest.TestCase):
         self.shot("04-confirm-revoke")
         self.assertEqual(self.license_state("order-1002"), "active")   # nothing before the confirmation
         ok.click()
-        dashboard.wait(d).until(EC.text_to_be_present_in_element((By.ID, "license-state"), "revoked"))
+        dashboard.wait(d).until(EC.text_to_be_present_in_element((By.ID, "license-state"), "revoked"),
+                                "the license page to show revoked")
         dashboard.wait(d).until(EC.invisibility_of_element_located((By.ID, "confirm")))
         self.shot("05-revoked")
         self.assertEqual(self.license_state("order-1002"), "revoked")
@@ -163,7 +164,7 @@ class DashboardTest(unittest.TestCase):
         try:
             d.get_log("performance")   # drop what came before
             d.get(page.url)
-            dashboard.wait(d).until(lambda d: d.current_url == target)
+            dashboard.wait(d).until(lambda d: d.current_url == target, "the cross-site form's answer")
             status = self.response_status(target)
             self.shot("07-cross-site-refused")
         finally:
@@ -280,7 +281,7 @@ class DashboardTest(unittest.TestCase):
         value.send_keys("2.5")
         self.assertEqual(d.find_elements(By.CSS_SELECTOR, ".pair-error")[-1].text, "")
         d.find_element(By.ID, "set-save").click()
-        dashboard.wait(d).until(EC.text_to_be_present_in_element((By.ID, "set-saved"), "Saved"))
+        dashboard.wait(d).until(EC.text_to_be_present_in_element((By.ID, "set-saved"), "Saved"), "the set saved")
         shown = json.loads(self.server.cli("set", "show", dashboard.PRODUCT, "standard", "--json"))
         self.assertIn("maxSpread", json.dumps(shown))
 
@@ -292,7 +293,8 @@ class DashboardTest(unittest.TestCase):
         dashboard.show(d, self.base, "#/p/%s/live" % dashboard.PRODUCT, "#live-refusals")
         self.assertNotIn("9990001", d.find_element(By.ID, "live-refusals").text)
         self.assertEqual(dashboard.fetch("9990001"), 201)
-        dashboard.wait(d).until(EC.text_to_be_present_in_element((By.ID, "live-refusals"), "9990001"))
+        dashboard.wait(d).until(EC.text_to_be_present_in_element((By.ID, "live-refusals"), "9990001"),
+                                "the refusal of 9990001 in the live view")
         row = next(r for r in dashboard.rows(d, "live-refusals") if "9990001" in r.text)
         self.assertIn("201 unknown account", row.text)
         self.shot("09-live")
@@ -339,7 +341,7 @@ class DashboardTest(unittest.TestCase):
             "active" in r.text and "47110" in r.text for r in dashboard.rows(d, "licenses-table")))
         d.find_element(By.ID, "export-csv").click()
         path = os.path.join(self.downloads, "%s-licenses.csv" % dashboard.PRODUCT)
-        dashboard.wait(d).until(lambda d: os.path.exists(path))
+        dashboard.wait(d).until(lambda d: os.path.exists(path), "the CSV file " + path)
         with open(path, newline="") as f:
             exported = sorted(row["id"] for row in csv.DictReader(f))
         listed = json.loads(self.server.cli("license", "list", dashboard.PRODUCT, "--json"))
