@@ -19,7 +19,7 @@ install(TARGETS parambridge-server RUNTIME DESTINATION bin)
 install(FILES server/parambridge-server.service DESTINATION lib/systemd/system)
 install(FILES server/package/parambridge-server.default DESTINATION /etc/default
         RENAME parambridge-server)
-install(FILES docs/product-server.md docs/server-protocol.md
+install(FILES docs/product-server.md docs/server-protocol.md docs/admin-api.md
         DESTINATION share/doc/parambridge-server)
 
 # cpack installs what is built (make server builds the one target); it

@@ -288,7 +288,11 @@ class Handler {
       caller_.via = "token:" + std::to_string(token->id);
       caller_.scope = token->scope;
       if (!token->last_used_micros || *token->last_used_micros + kLastUsedEvery <= now_) {
-        db_.NoteTokenUsed(token->id, now_);
+        // Bookkeeping: a busy database must not fail the request for it.
+        try {
+          db_.NoteTokenUsed(token->id, now_);
+        } catch (const DatabaseUnavailable&) {
+        }
       }
       return;
     }

@@ -20,6 +20,8 @@ std::string ReadNewPassword(const std::string& file);
 std::string SystemUser();
 
 // Appends the audit row of a change made by the command line (via "cli").
+// The change is already stored: a failure here is a line on stderr, not
+// an exit status that would say nothing changed.
 void AuditCli(Database& db, const std::string& action, const std::string& product, const std::string& subject,
               const admin::Json& detail);
 

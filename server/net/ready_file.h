@@ -21,8 +21,9 @@ namespace pbs {
 
 struct ReadyInfo {
   long pid = 0;
-  std::optional<boost::asio::ip::tcp::endpoint> http, https, metrics, admin;
+  std::optional<boost::asio::ip::tcp::endpoint> http, https, metrics;
   std::string pin;
+  std::optional<boost::asio::ip::tcp::endpoint> admin;
 };
 
 std::string FormatReady(const ReadyInfo& info);

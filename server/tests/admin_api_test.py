@@ -15,7 +15,9 @@ import http.client
 import json
 import os
 import shutil
+import signal
 import socket
+import ssl
 import sys
 import time
 import unittest
@@ -37,11 +39,15 @@ def free_port():
 class Api:
     """One admin listener's client: each call a new connection."""
 
-    def __init__(self, port):
+    def __init__(self, port, context=None):
         self.port = port
+        self.context = context   # https when set
 
     def call(self, method, path, body=None, token=None, cookie=None, csrf=None, headers=None, raw=None):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        if self.context:
+            conn = http.client.HTTPSConnection("127.0.0.1", self.port, timeout=30, context=self.context)
+        else:
+            conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         h = {"Host": "127.0.0.1:%d" % self.port}
         if token:
             h["Authorization"] = "Bearer " + token
@@ -329,6 +335,45 @@ class AdminApiTest(unittest.TestCase):
         conn.close()
         self.assertIn(r.status, (404, 405))
         self.assertEqual(r.getheader("Content-Type"), "text/plain")
+
+
+class AdminHttpsTest(unittest.TestCase):
+    """The admin listener with its own certificate: the cookie is Secure, the
+    own origin is https://, and SIGHUP loads a new certificate."""
+
+    def test_https_session_and_reload(self):
+        work = os.path.abspath(ARGS.work_dir) + "-https"
+        shutil.rmtree(work, ignore_errors=True)
+        server = harness.ProductServer(ARGS.binary, work, product="pb", base_path="/pb/")
+        pw = os.path.join(work, "pw")
+        with open(pw, "w") as f:
+            f.write(PASSWORD)
+        server.cli("admin", "add", "alice", "--password-file", pw)
+        cert, key = harness.make_certificate(os.path.join(work, "tls"), "127.0.0.1")
+        port = free_port()
+        server.serve(http_port=free_port(), https_port=0,
+                     extra=["--admin-listen", "127.0.0.1:%d" % port, "--admin-cert", cert, "--admin-key", key])
+        try:
+            api = Api(port, ssl.create_default_context(cafile=cert))
+            status, doc, r = api.call("POST", "/api/v1/session", {"name": "alice", "password": PASSWORD})
+            self.assertEqual(status, 200, doc)
+            self.assertIn("; Secure", r.getheader("Set-Cookie"))
+            cookie = r.getheader("Set-Cookie").split(";")[0].split("=", 1)[1]
+            for origin, want in (("https://127.0.0.1:%d" % port, 200), ("http://127.0.0.1:%d" % port, 403)):
+                status, _, _ = api.call("GET", "/api/v1/session", cookie=cookie, headers={"Origin": origin})
+                self.assertEqual(status, want, origin)
+            # A new certificate for new connections on SIGHUP (bounded wait).
+            new_cert, _ = harness.make_certificate(os.path.join(work, "tls2"), "127.0.0.1", key=key)
+            with open(new_cert) as f:
+                wanted = ssl.PEM_cert_to_DER_cert(f.read())
+            shutil.copyfile(new_cert, cert)
+            server.proc.send_signal(signal.SIGHUP)
+            deadline = time.monotonic() + 20
+            while ssl.PEM_cert_to_DER_cert(ssl.get_server_certificate(("127.0.0.1", port))) != wanted:
+                self.assertLess(time.monotonic(), deadline, "the old certificate 20 s after SIGHUP")
+                time.sleep(0.1)
+        finally:
+            self.assertEqual(server.stop(), 0)
 
 
 if __name__ == "__main__":

@@ -393,7 +393,10 @@ TEST_F(DatabaseTest, AdminStoreTable) {
       {"expired at its end", [&] { return std::to_string(db.FindSession("s1", 1000).has_value()); }, "0"},
       {"signed out", [&] { db.AddSession(session("s2", 5000)); db.DeleteSession("s2"); return std::to_string(db.FindSession("s2", 1).has_value()); }, "0"},
       {"a new password ends the sessions", [&] { db.AddSession(session("s3", 5000)); db.SetAdminPassword("alice", "new"); return std::to_string(db.FindSession("s3", 1).has_value()); }, "0"},
-      {"audit rows get increasing ids", [&] { return std::to_string(db.AppendAudit(audit("pb", "a"))) + std::to_string(db.AppendAudit(audit("", "b"))) + std::to_string(db.AppendAudit(audit("pb", "c"))); }, "123"},
+      {"audit rows get increasing ids", [&] {
+         std::string out = std::to_string(db.AppendAudit(audit("pb", "a")));
+         out += std::to_string(db.AppendAudit(audit("", "b")));
+         return out + std::to_string(db.AppendAudit(audit("pb", "c"))); }, "123"},
       {"audit newest first", [&] { return ids(db.QueryAudit({})); }, "3c;2b;1a;"},
       {"audit of a product", [&] { return ids(db.QueryAudit({std::string("pb"), std::nullopt, 100})); }, "3c;1a;"},
       {"audit before an id, limited", [&] { return ids(db.QueryAudit({std::nullopt, int64_t{3}, 1})); }, "2b;"},

@@ -21,6 +21,7 @@ FILES = [
     ("./etc/default/parambridge-server", "-rw-r--r--"),
     ("./usr/share/doc/parambridge-server/product-server.md", "-rw-r--r--"),
     ("./usr/share/doc/parambridge-server/server-protocol.md", "-rw-r--r--"),
+    ("./usr/share/doc/parambridge-server/admin-api.md", "-rw-r--r--"),
 ]
 # (control field, pattern its value must match)
 FIELDS = [

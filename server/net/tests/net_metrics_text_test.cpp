@@ -258,12 +258,15 @@ TEST(ReadyFile, FormatTable) {
   namespace ip = boost::asio::ip;
   using ip::tcp;
   const ReadyCase cases[] = {
-      {"http only", {12, tcp::endpoint(ip::make_address("127.0.0.1"), 8080), {}, {}, ""},
+      {"http only", {12, tcp::endpoint(ip::make_address("127.0.0.1"), 8080), {}, {}, "", {}},
        "pid=12\nhttp=127.0.0.1:8080\n"},
       {"everything",
        {7, tcp::endpoint(ip::make_address("::1"), 80), tcp::endpoint(ip::make_address("::1"), 443),
-        tcp::endpoint(ip::make_address("127.0.0.1"), 9181), "sha256//abc="},
+        tcp::endpoint(ip::make_address("127.0.0.1"), 9181), "sha256//abc=", {}},
        "pid=7\nhttp=[::1]:80\nhttps=[::1]:443\nmetrics=127.0.0.1:9181\npin=sha256//abc=\n"},
+      {"the admin listener",
+       {8, std::nullopt, std::nullopt, std::nullopt, "", tcp::endpoint(ip::make_address("127.0.0.1"), 9180)},
+       "pid=8\nadmin=127.0.0.1:9180\n"},
   };
   for (const ReadyCase& c : cases) EXPECT_EQ(FormatReady(c.info), c.text) << c.name;
 }

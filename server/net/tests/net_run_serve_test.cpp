@@ -68,6 +68,19 @@ const RefusedCase kRefused[] = {
     {"a metrics port in use", [](ServeOptions& o, const std::string&, uint16_t busy) {
        o.metrics_listen = "127.0.0.1:" + std::to_string(busy);
      }, false},
+    {"--admin-listen without a port", [](ServeOptions& o, const std::string&, uint16_t) { o.admin_listen = "127.0.0.1"; }, false},
+    {"--admin-cert without --admin-key", [](ServeOptions& o, const std::string& d, uint16_t) {
+       o.admin_listen = "127.0.0.1:0";
+       o.admin_cert_file = d + "/cert.pem";
+     }, false},
+    {"an admin certificate that is not there", [](ServeOptions& o, const std::string& d, uint16_t) {
+       o.admin_listen = "127.0.0.1:0";
+       o.admin_cert_file = d + "/none.pem";
+       o.admin_key_file = d + "/none.pem";
+     }, false},
+    {"an admin port in use", [](ServeOptions& o, const std::string&, uint16_t busy) {
+       o.admin_listen = "127.0.0.1:" + std::to_string(busy);
+     }, false},
     {"the database cannot be opened", [](ServeOptions&, const std::string&, uint16_t) {}, true},
 };
 
