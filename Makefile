@@ -45,7 +45,8 @@ ARCH = $(if $(shell tools/guest/runs-i386 --quiet && echo yes),32 64,64)
 endif
 
 .PHONY: all deps dll dll64 native tsan server server-deb win32 win64 loopback loopback64 test \
-        test-native test-win32 run-win32 test-win64 test-release bench bench-server fuzz demo dist pin clean
+        test-native test-win32 run-win32 test-win64 test-release bench bench-server fuzz demo dist pin clean \
+        dashboard-screenshots
 
 all: dll
 
@@ -205,6 +206,14 @@ demo: deps server
 dist: win32 win64
 	@cmake $(PRODUCT_ARGS) -P cmake/product-server.cmake
 	tools/dist.sh
+
+# The dashboard's pictures in docs/dashboard.md: a demo database with three
+# days of fetch history, served by the optimised server on loopback (its
+# fetch port 80 under /tmp/parambridge-ports.lock) and shown in headless
+# Chromium; writes docs/images/dashboard-*.png.
+dashboard-screenshots: deps server
+	/usr/bin/python3 tests/admin/screenshots.py --server $(SERVER_BIN) \
+	  --work-dir $(SERVER_DIR)/dashboard-demo --out docs/images
 
 # The pin of a running server's key or of a PEM certificate or key:
 # make pin HOST=params.example.com, or make pin PEM=server.pem.
