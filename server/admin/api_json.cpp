@@ -4,7 +4,7 @@
 
 #include "server/core/dates.h"
 #include "server/core/rules.h"
-#include "server/db/sqlite_admin_store.h"
+#include "server/db/database.h"
 
 namespace pbs::admin {
 
@@ -50,7 +50,7 @@ Json TokenJson(const ApiToken& t) {
   return Json{{"id", t.id},
               {"admin", t.admin},
               {"label", t.label},
-              {"scope", sqlite::ScopeName(t.scope)},
+              {"scope", ScopeName(t.scope)},
               {"created", FormatMicros(t.created_micros)},
               {"revoked", OptionalTime(t.revoked_micros)},
               {"last_used", OptionalTime(t.last_used_micros)}};

@@ -16,7 +16,7 @@
 #include "server/core/import.h"
 #include "server/core/rules.h"
 #include "server/db/database.h"
-#include "server/db/sqlite_admin_store.h"
+#include "server/db/database.h"
 
 namespace pbs::cli {
 namespace {
@@ -508,7 +508,7 @@ int Run(int argc, char** argv) {
       const std::string secret = admin::NewApiToken();
       t.admin = a.name;
       t.label = a.label;
-      t.scope = sqlite::ParseScope(a.scope).value_or(Scope::kRead);
+      t.scope = ParseScope(a.scope).value_or(Scope::kRead);
       t.digest = admin::Sha256Hex(secret);
       t.created_micros = ToMicros(std::chrono::system_clock::now());
       const int64_t id = db->AddToken(t);
@@ -524,7 +524,7 @@ int Run(int argc, char** argv) {
         PrintJson(doc);
       } else {
         for (const ApiToken& t : tokens) {
-          Say(std::to_string(t.id) + "\t" + t.admin + "\t" + sqlite::ScopeName(t.scope) + "\t" +
+          Say(std::to_string(t.id) + "\t" + t.admin + "\t" + ScopeName(t.scope) + "\t" +
               (t.revoked_micros ? "revoked " + FormatMicros(*t.revoked_micros) : std::string("active")) + "\t" +
               (t.last_used_micros ? "used " + FormatMicros(*t.last_used_micros) : std::string("never used")) + "\t" +
               t.label);

@@ -57,6 +57,11 @@ struct LogQuery {
 // revokes; kFull does everything.
 enum class Scope { kRead, kRevoke, kFull };
 
+// "read", "revoke", "full": as the command line, the API and the databases
+// spell them. ParseScope: none for any other text.
+const char* ScopeName(Scope scope);
+std::optional<Scope> ParseScope(const std::string& text);
+
 struct Admin {
   std::string name;
   std::string password_hash;   // an Argon2id string (libsodium's crypto_pwhash_str)

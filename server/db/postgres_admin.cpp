@@ -5,21 +5,6 @@ namespace {
 
 constexpr std::size_t kMaxAuditRows = 1000;   // a page of the audit log at most
 
-const char* ScopeName(Scope scope) {
-  switch (scope) {
-    case Scope::kRead: return "read";
-    case Scope::kRevoke: return "revoke";
-    case Scope::kFull: return "full";
-  }
-  return "read";
-}
-
-Scope ParseScope(const std::string& text) {
-  if (text == "full") return Scope::kFull;
-  if (text == "revoke") return Scope::kRevoke;
-  return Scope::kRead;   // the narrowest for anything unexpected
-}
-
 std::optional<int64_t> OptionalInt(const Result& r, int row, int column) {
   if (r.IsNull(row, column)) return std::nullopt;
   return r.Int(row, column);
@@ -33,7 +18,7 @@ ApiToken TokenRow(const Result& r, int i) {
   t.id = r.Int(i, 0);
   t.admin = r.Text(i, 1);
   t.label = r.Text(i, 2);
-  t.scope = ParseScope(r.Text(i, 3));
+  t.scope = ParseScope(r.Text(i, 3)).value_or(Scope::kRead);   // the narrowest for anything unexpected
   t.digest = r.Text(i, 4);
   t.created_micros = r.Int(i, 5);
   t.revoked_micros = OptionalInt(r, i, 6);

@@ -28,22 +28,6 @@ bool AdminExists(Connection& c, const std::string& name) {
 
 }  // namespace
 
-const char* ScopeName(Scope scope) {
-  switch (scope) {
-    case Scope::kRead: return "read";
-    case Scope::kRevoke: return "revoke";
-    case Scope::kFull: return "full";
-  }
-  return "read";
-}
-
-std::optional<Scope> ParseScope(const std::string& text) {
-  if (text == "read") return Scope::kRead;
-  if (text == "revoke") return Scope::kRevoke;
-  if (text == "full") return Scope::kFull;
-  return std::nullopt;
-}
-
 void AdminStore::AddAdmin(const Admin& admin) {
   if (admin.name.empty() || admin.name.size() > 64) throw Refused("an admin's name is 1 to 64 bytes");
   Transaction t(c_, Transaction::kWrite);

@@ -38,7 +38,4 @@ class AdminStore {
   Connection& c_;
 };
 
-const char* ScopeName(Scope scope);
-std::optional<Scope> ParseScope(const std::string& text);
-
 }  // namespace pbs::sqlite
