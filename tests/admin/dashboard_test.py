@@ -19,9 +19,10 @@ import sys
 import threading
 import unittest
 
-import dashboard
-from dashboard import By, EC, harness
-from selenium.webdriver.support.ui import Select
+sys.dont_write_bytecode = True   # nothing written into the source tree
+import dashboard  # noqa: E402
+from dashboard import By, EC, harness  # noqa: E402
+from selenium.webdriver.support.ui import Select  # noqa: E402
 
 ARGS = None
 
