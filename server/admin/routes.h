@@ -1,4 +1,4 @@
-// The admin API's pure parts: which route a request names, what scope it
+// The admin API's pure logic: which route a request names, what scope it
 // needs, the query string, and whether a request from a browser may pass
 // (its origin, its CSRF token). No sockets, no database: tested as tables.
 #pragma once

@@ -1,4 +1,4 @@
-// The admin API's pure parts as tables: routes, query strings, scopes, the
+// The admin API's pure logic as tables: routes, query strings, scopes, the
 // origin and CSRF decisions, the sign-in limit, times, and the credentials'
 // formats. No sockets, no database.
 #include <gtest/gtest.h>
