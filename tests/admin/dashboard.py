@@ -121,11 +121,16 @@ def wait(driver):
     return PageWait(driver, WAIT_SECONDS)
 
 
-def sign_in(driver, base, password=PASSWORD):
-    driver.get(base + "/#/signin")
-    name = wait(driver).until(EC.visibility_of_element_located((By.ID, "signin-name")))
-    name.clear()
-    name.send_keys(ADMIN)
+def sign_in(driver, base, password=PASSWORD, name=ADMIN):
+    """Fills in the sign-in page, freshly loaded (no answer of an earlier
+    attempt left on it), and sends it."""
+    if driver.current_url == base + "/#/signin":
+        driver.refresh()
+    else:
+        driver.get(base + "/#/signin")
+    field = wait(driver).until(EC.visibility_of_element_located((By.ID, "signin-name")))
+    field.clear()
+    field.send_keys(name)
     field = driver.find_element(By.ID, "signin-password")
     field.clear()
     field.send_keys(password)

@@ -19,9 +19,10 @@ import sys
 import threading
 import unittest
 
-import dashboard
-from dashboard import By, EC, harness
-from selenium.webdriver.support.ui import Select
+sys.dont_write_bytecode = True   # nothing written into the source tree
+import dashboard  # noqa: E402
+from dashboard import By, EC, harness  # noqa: E402
+from selenium.webdriver.support.ui import Select  # noqa: E402
 
 ARGS = None
 
@@ -119,6 +120,19 @@ class DashboardTest(unittest.TestCase):
         self.shot("01-wrong-password")
         self.assertEqual(error, "Wrong name or password.")
         self.assertEqual(self.driver.find_elements(By.ID, "licenses-table"), [])
+
+    def test_a_too_many_attempts_say_how_long(self):
+        """Attempt by attempt for one name, what the sign-in page says: the
+        sixth failure within 15 minutes is refused with how long to wait.
+        (Another name than the admin's, who signs in below.)"""
+        table = [(n, "Wrong name or password.") for n in range(1, 6)] + [(6, "Too many attempts. Try again in ")]
+        for attempt, said in table:
+            with self.subTest(attempt=attempt):
+                dashboard.sign_in(self.driver, self.base, password="not the password", name="intruder")
+                error = dashboard.wait(self.driver).until(
+                    lambda d: d.find_element(By.ID, "signin-error").text or None, "the sign-in page's answer")
+                self.assertTrue(error.startswith(said), error)
+        self.shot("01b-too-many-attempts")
 
     def test_b_revoke_through_the_dialog_reaches_the_fetch(self):
         d = self.driver

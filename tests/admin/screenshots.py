@@ -11,9 +11,11 @@ import datetime
 import os
 import random
 import sqlite3
+import sys
 
-import dashboard
-from dashboard import By, EC, harness
+sys.dont_write_bytecode = True   # nothing written into the source tree
+import dashboard  # noqa: E402
+from dashboard import By, EC, harness  # noqa: E402
 
 DAYS_OF_HISTORY = 3
 
