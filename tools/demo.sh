@@ -147,7 +147,7 @@ start_server() {
   : >"$log"
   "$server" --db "$db" serve --listen "$address" --http-port 80 --https-port "$https" \
     ${cert:+--cert "$cert" --key "$key"} --ready-file "$out/server.ready" \
-    --rate-limit 0 --metrics-listen "" </dev/null >"$log" 2>&1 &
+    --rate-limit 0 --metrics-listen "" --admin-listen off </dev/null >"$log" 2>&1 &
   server_pid=$!
   for _ in $(seq 100); do
     [ -e "$out/server.ready" ] && return 0

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "server/app/admin_service.h"
+
 namespace pbs {
 
 using Clock = std::chrono::system_clock;
@@ -75,6 +77,9 @@ class FetchService {
   // which `parambridge-server log` reports. Throws DatabaseUnavailable like
   // WriteLog (keep the count and try again with the next batch).
   virtual void NoteDroppedRows(uint64_t count) { (void)count; }
+  // The admin API on this database thread's connection, or null when this
+  // service has none (the admin listener then answers 503).
+  virtual AdminService* Admin() { return nullptr; }
 };
 
 }  // namespace pbs

@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include "server/admin/credentials.h"
+#include "server/cli/admin_commands.h"
 #include "server/cli/output.h"
 #include "server/cli/pin.h"
 #include "server/cli/serve_command.h"
@@ -14,6 +16,7 @@
 #include "server/core/import.h"
 #include "server/core/rules.h"
 #include "server/db/database.h"
+#include "server/db/sqlite_admin_store.h"
 
 namespace pbs::cli {
 namespace {
@@ -73,6 +76,8 @@ struct Args {
   std::string db;
   std::string product, id, set, text, file, out, account, since, cert, accounts, types, expires, note;
   std::string add_accounts, remove_accounts;
+  std::string name, password_file, scope = "read", label;
+  int64_t token_id = 0;
   std::vector<std::string> pairs, overrides, clear_overrides;
   int status = 0;
   int64_t days = 0, per_hour = 20, max_accounts = 0, limit = 0, max_rows = 0;
@@ -208,9 +213,41 @@ int Run(int argc, char** argv) {
   serve->add_option("--trusted-proxy", a.serve.trusted_proxies, "a proxy whose X-Forwarded-For is believed")
       ->allow_extra_args(false);
   serve->add_option("--metrics-listen", a.serve.metrics_listen, "ADDR:PORT for /metrics and /health; empty: off");
+  serve->add_option("--admin-listen", a.serve.admin_listen,
+                    "ADDR:PORT of the dashboard and the admin API (default 127.0.0.1:9180); off: none");
+  CLI::Option* admin_cert = serve->add_option("--admin-cert", a.serve.admin_cert_file,
+                                              "the admin listener's certificate chain (PEM): https");
+  CLI::Option* admin_key = serve->add_option("--admin-key", a.serve.admin_key_file, "its key (PEM)");
+  admin_cert->needs(admin_key);
+  admin_key->needs(admin_cert);
   serve->add_option("--instance", a.serve.instance, "this server's name in the fetch log");
   serve->add_option("--db-threads", a.serve.db_threads, "threads that ask the database (default 2)")
       ->check(CLI::Range(1, 64));
+
+  CLI::App* admin_cmd = app.add_subcommand("admin", "who may use the dashboard and the admin API");
+  admin_cmd->require_subcommand(1);
+  CLI::App* admin_add = admin_cmd->add_subcommand("add", "add an admin (the password: --password-file or a prompt)");
+  CLI::App* admin_passwd = admin_cmd->add_subcommand("passwd", "set an admin's password (ends their sessions)");
+  for (CLI::App* cmd : {admin_add, admin_passwd}) {
+    cmd->add_option("NAME", a.name)->required();
+    cmd->add_option("--password-file", a.password_file, "read the password from this file");
+  }
+  CLI::App* admin_list = admin_cmd->add_subcommand("list", "list the admins");
+  json_flag(admin_list);
+  CLI::App* admin_token = admin_cmd->add_subcommand("token", "make an API token for NAME (printed once)");
+  admin_token->add_option("NAME", a.name)->required();
+  admin_token->add_option("--scope", a.scope, "read (default), revoke (read, suspend, revoke) or full")
+      ->check(CLI::IsMember({"read", "revoke", "full"}));
+  admin_token->add_option("--label", a.label, "what the token is for, e.g. the shop's refund hook");
+  CLI::App* admin_tokens = admin_cmd->add_subcommand("tokens", "list the API tokens");
+  json_flag(admin_tokens);
+  CLI::App* admin_revoke = admin_cmd->add_subcommand("revoke-token", "revoke an API token by its id");
+  admin_revoke->add_option("ID", a.token_id)->required();
+
+  CLI::App* audit = app.add_subcommand("audit", "the audit log of every change, newest first");
+  audit->add_option("--product", a.product, "only changes of this product");
+  CLI::Option* audit_limit = audit->add_option("--limit", a.limit, "at most N rows (default 100, at most 1000)");
+  json_flag(audit);
 
   CLI::App* pin = app.add_subcommand("pin", "print the sha256// pin of a certificate's key");
   pin->add_option("--cert", a.cert, "a PEM certificate (or key)")->required();
@@ -254,6 +291,7 @@ int Run(int argc, char** argv) {
       p.name = a.product;
       p.base_path = a.text;
       db->AddProduct(p);
+      AuditCli(*db, "product.add", p.name, p.name, {{"base_path", p.base_path}});
       Say("product " + p.name + " is served at " + p.base_path + "run/");
     } else if (product_trial->parsed()) {
       Product p = db->GetProduct(a.product);
@@ -267,11 +305,14 @@ int Run(int argc, char** argv) {
       }
       if (trial.days > 0 && !*trial_set) throw UsageError("--set SET is required with --days above 0");
       db->SetTrial(a.product, trial);
+      AuditCli(*db, "product.trial", a.product, a.product,
+               {{"days", trial.days}, {"set", trial.set}, {"per_hour", trial.per_hour}});
       Say(trial.days > 0 ? "product " + a.product + " gives a " + std::to_string(trial.days) + "-day trial with set " +
                                trial.set + ", at most " + std::to_string(trial.per_hour) + " new an hour"
                          : "product " + a.product + " gives no trials");
     } else if (product_text->parsed()) {
       db->SetText(a.product, a.status, a.text);
+      AuditCli(*db, "product.text", a.product, std::to_string(a.status), {{"text", a.text}});
       Say("status " + std::to_string(a.status) + " of product " + a.product + " now reads: " + a.text);
     } else if (product_show->parsed()) {
       const Product p = db->GetProduct(a.product);
@@ -289,6 +330,7 @@ int Run(int argc, char** argv) {
       Pairs pairs;
       for (const std::string& arg : a.pairs) pairs.push_back(PairArg(arg));
       db->PutSet(a.product, a.set, pairs);
+      AuditCli(*db, "set.put", a.product, a.set, {{"pairs", pairs.size()}});
       Say("set " + a.set + " of product " + a.product + " holds " + std::to_string(pairs.size()) + " parameters");
     } else if (set_show->parsed()) {
       const Pairs pairs = db->GetSet(a.product, a.set);
@@ -322,6 +364,7 @@ int Run(int argc, char** argv) {
       if (*add_expires) l.expires = ExpiresArg(a.expires);
       l.note = a.note;
       db->AddLicense(a.product, l);
+      AuditCli(*db, "license.add", a.product, l.id, LicenseJson(a.product, l));
       Say("license " + l.id + " added to product " + a.product);
     } else if (license_update->parsed()) {
       LicenseChange change;
@@ -339,6 +382,16 @@ int Run(int argc, char** argv) {
       change.clear_overrides = a.clear_overrides;
       if (*up_note) change.note = a.note;
       db->ChangeLicense(a.product, a.id, change);
+      Json detail = Json::object();
+      if (!change.add_accounts.empty()) detail["accounts_add"] = change.add_accounts;
+      if (!change.remove_accounts.empty()) detail["accounts_remove"] = change.remove_accounts;
+      if (change.max_accounts) detail["max_accounts"] = *change.max_accounts;
+      if (change.types) detail["types"] = FormatTypes(*change.types);
+      if (change.set) detail["set"] = *change.set;
+      for (const Pair& o : change.overrides) detail["overrides"][o.name] = o.value;
+      if (!change.clear_overrides.empty()) detail["clear_overrides"] = change.clear_overrides;
+      if (change.note) detail["note"] = *change.note;
+      AuditCli(*db, "license.update", a.product, a.id, detail);
       Say("license " + a.id + " of product " + a.product + " updated");
     } else if (license_suspend->parsed() || license_resume->parsed() || license_revoke->parsed()) {
       LicenseChange change;
@@ -346,12 +399,20 @@ int Run(int argc, char** argv) {
                               : license_resume->parsed() ? LicenseState::kActive
                                                          : LicenseState::kRevoked;
       change.state = to;
+      const License before = db->GetLicense(a.product, a.id);
       db->ChangeLicense(a.product, a.id, change);
+      if (before.state != to) {
+        AuditCli(*db, license_suspend->parsed()  ? "license.suspend"
+                      : license_resume->parsed() ? "license.resume"
+                                                 : "license.revoke",
+                 a.product, a.id, {{"from", StateName(before.state)}, {"to", StateName(to)}});
+      }
       Say("license " + a.id + " of product " + a.product + " is " + StateName(to));
     } else if (license_extend->parsed()) {
       LicenseChange change;
       change.expires = ExpiresArg(a.expires);
       db->ChangeLicense(a.product, a.id, change);
+      AuditCli(*db, "license.extend", a.product, a.id, {{"to", a.expires}});
       Say("license " + a.id + " of product " + a.product + " expires " + (*change.expires ? a.expires : "never"));
     } else if (license_show->parsed()) {
       const License l = db->GetLicense(a.product, a.id);
@@ -377,6 +438,8 @@ int Run(int argc, char** argv) {
       const std::vector<std::string> names = db->ListSets(a.product);
       const ImportPlan plan = ParseImport(text, std::set<std::string>(names.begin(), names.end()));
       db->Import(a.product, plan);
+      AuditCli(*db, "import", a.product, a.file,
+               {{"licenses", plan.licenses.size()}, {"sets", plan.sets.size()}});
       Say("imported " + std::to_string(plan.licenses.size()) + " licenses and " + std::to_string(plan.sets.size()) +
           " sets into product " + a.product);
     } else if (log->parsed()) {
@@ -407,12 +470,84 @@ int Run(int argc, char** argv) {
         s.retention_days = static_cast<int32_t>(a.days);
       }
       if (*ret_rows) s.max_rows = a.max_rows;
-      if (*ret_days || *ret_rows) db->SetLogSettings(s);
+      if (*ret_days || *ret_rows) {
+        db->SetLogSettings(s);
+        AuditCli(*db, "retention", "", "fetch_log", {{"days", s.retention_days}, {"max_rows", s.max_rows}});
+      }
       if (a.json) {
         PrintJson(Json{{"days", s.retention_days}, {"max_rows", s.max_rows}, {"rows_dropped", db->DroppedRows()}});
       } else {
         Say("the fetch log keeps " + (s.retention_days ? std::to_string(s.retention_days) + " days" : std::string("rows of any age")) +
             ", " + (s.max_rows ? "at most " + std::to_string(s.max_rows) + " rows" : std::string("any number of rows")));
+      }
+    } else if (admin_add->parsed()) {
+      if (db->FindAdmin(a.name)) throw Refused("admin " + a.name + " exists already");
+      Admin added;
+      added.name = a.name;
+      added.password_hash = admin::HashPassword(ReadNewPassword(a.password_file));
+      added.created_micros = ToMicros(std::chrono::system_clock::now());
+      db->AddAdmin(added);
+      AuditCli(*db, "admin.add", "", a.name, Json::object());
+      Say("admin " + a.name + " added");
+    } else if (admin_passwd->parsed()) {
+      if (!db->FindAdmin(a.name)) throw Refused("no admin " + a.name);
+      db->SetAdminPassword(a.name, admin::HashPassword(ReadNewPassword(a.password_file)));
+      AuditCli(*db, "admin.passwd", "", a.name, Json::object());
+      Say("the password of admin " + a.name + " is set; their dashboard sessions are ended");
+    } else if (admin_list->parsed()) {
+      const std::vector<Admin> admins = db->ListAdmins();
+      if (a.json) {
+        Json doc = Json::array();
+        for (const Admin& ad : admins) doc.push_back(Json{{"name", ad.name}, {"created", FormatMicros(ad.created_micros)}});
+        PrintJson(doc);
+      } else {
+        for (const Admin& ad : admins) Say(ad.name + "\t" + FormatMicros(ad.created_micros));
+      }
+    } else if (admin_token->parsed()) {
+      ApiToken t;
+      const std::string secret = admin::NewApiToken();
+      t.admin = a.name;
+      t.label = a.label;
+      t.scope = sqlite::ParseScope(a.scope).value_or(Scope::kRead);
+      t.digest = admin::Sha256Hex(secret);
+      t.created_micros = ToMicros(std::chrono::system_clock::now());
+      const int64_t id = db->AddToken(t);
+      AuditCli(*db, "token.add", "", std::to_string(id), {{"admin", a.name}, {"scope", a.scope}, {"label", a.label}});
+      Say(secret);
+      std::cerr << "token " << id << " of admin " << a.name << ", scope " << a.scope
+                << ": shown this once, only its digest is kept\n";
+    } else if (admin_tokens->parsed()) {
+      const std::vector<ApiToken> tokens = db->ListTokens();
+      if (a.json) {
+        Json doc = Json::array();
+        for (const ApiToken& t : tokens) doc.push_back(admin::TokenJson(t));
+        PrintJson(doc);
+      } else {
+        for (const ApiToken& t : tokens) {
+          Say(std::to_string(t.id) + "\t" + t.admin + "\t" + sqlite::ScopeName(t.scope) + "\t" +
+              (t.revoked_micros ? "revoked " + FormatMicros(*t.revoked_micros) : std::string("active")) + "\t" +
+              (t.last_used_micros ? "used " + FormatMicros(*t.last_used_micros) : std::string("never used")) + "\t" +
+              t.label);
+        }
+      }
+    } else if (admin_revoke->parsed()) {
+      if (!db->RevokeToken(a.token_id, ToMicros(std::chrono::system_clock::now()))) {
+        throw Refused("no token " + std::to_string(a.token_id));
+      }
+      AuditCli(*db, "token.revoke", "", std::to_string(a.token_id), Json::object());
+      Say("token " + std::to_string(a.token_id) + " is revoked");
+    } else if (audit->parsed()) {
+      AuditQuery q;
+      if (!a.product.empty()) q.product = a.product;
+      if (*audit_limit && (a.limit < 1 || a.limit > 1000)) throw UsageError("--limit must be 1 to 1000");
+      if (*audit_limit) q.limit = static_cast<std::size_t>(a.limit);
+      const std::vector<AuditRow> rows = db->QueryAudit(q);
+      if (a.json) {
+        Json doc = Json::array();
+        for (const AuditRow& r : rows) doc.push_back(admin::AuditJson(r));
+        PrintJson(doc);
+      } else {
+        for (const AuditRow& r : rows) Say(AuditLine(r));
       }
     } else if (backup->parsed()) {
       db->Backup(a.out);

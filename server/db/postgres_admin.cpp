@@ -3,6 +3,8 @@
 namespace pbs::pg {
 namespace {
 
+constexpr std::size_t kMaxAuditRows = 1000;   // a page of the audit log at most
+
 const char* ScopeName(Scope scope) {
   switch (scope) {
     case Scope::kRead: return "read";
@@ -17,8 +19,6 @@ Scope ParseScope(const std::string& text) {
   if (text == "revoke") return Scope::kRevoke;
   return Scope::kRead;   // the narrowest for anything unexpected
 }
-
-Param Optional(const std::optional<int64_t>& value) { return value ? Param(*value) : Param(std::nullopt); }
 
 std::optional<int64_t> OptionalInt(const Result& r, int row, int column) {
   if (r.IsNull(row, column)) return std::nullopt;
@@ -48,6 +48,7 @@ bool AdminStore::AdminExists(const std::string& name) {
 }
 
 void AdminStore::AddAdmin(const Admin& admin) {
+  if (admin.name.empty() || admin.name.size() > 64) throw Refused("an admin's name is 1 to 64 bytes");
   s_.Transact(TxKind::kWrite, [&] {
     if (AdminExists(admin.name)) throw Refused("admin " + admin.name + " exists already");
     s_.Exec("INSERT INTO admins (name, password_hash, created_us) VALUES ($1, $2, $3)",
@@ -59,6 +60,8 @@ void AdminStore::SetAdminPassword(const std::string& name, const std::string& pa
   s_.Transact(TxKind::kWrite, [&] {
     if (!AdminExists(name)) throw Refused("no admin " + name);
     s_.Exec("UPDATE admins SET password_hash = $1 WHERE name = $2", {password_hash, name});
+    // A new password ends the admin's dashboard sessions.
+    s_.Exec("DELETE FROM admin_sessions WHERE admin = $1", {name});
   });
 }
 
@@ -80,13 +83,13 @@ std::vector<Admin> AdminStore::ListAdmins() {
 }
 
 int64_t AdminStore::AddToken(const ApiToken& t) {
+  if (t.label.size() > 200) throw Refused("a token's label is at most 200 bytes");
   return s_.Transact(TxKind::kWrite, [&] {
     if (!AdminExists(t.admin)) throw Refused("no admin " + t.admin);
     return s_.Exec(
-                 "INSERT INTO api_tokens (admin, label, scope, digest, created_us, revoked_us, last_used_us)"
-                 " VALUES ($1, $2, $3, $4, $5, $6, $7) RETURNING id",
-                 {t.admin, t.label, ScopeName(t.scope), t.digest, t.created_micros, Optional(t.revoked_micros),
-                  Optional(t.last_used_micros)})
+                 "INSERT INTO api_tokens (admin, label, scope, digest, created_us)"
+                 " VALUES ($1, $2, $3, $4, $5) RETURNING id",
+                 {t.admin, t.label, ScopeName(t.scope), t.digest, t.created_micros})
         .Int(0, 0);
   });
 }
@@ -124,7 +127,8 @@ void AdminStore::NoteTokenUsed(int64_t id, int64_t now_micros) {
 
 void AdminStore::AddSession(const AdminSession& a) {
   s_.Transact(TxKind::kWrite, [&] {
-    if (!AdminExists(a.admin)) throw Refused("no admin " + a.admin);
+    // Expired sessions go as new ones come: the table holds the live ones.
+    s_.Exec("DELETE FROM admin_sessions WHERE expires_us <= $1", {a.created_micros});
     s_.Exec(
         "INSERT INTO admin_sessions (digest, admin, csrf, peer, created_us, expires_us)"
         " VALUES ($1, $2, $3, $4, $5, $6)",
@@ -161,10 +165,9 @@ std::vector<AuditRow> AdminStore::QueryAudit(const AuditQuery& q) {
   return s_.Transact(TxKind::kRead, [&] {
     Result r = s_.Exec(
         "SELECT id, time_us, actor, via, peer, action, product, subject, detail FROM audit_log"
-        " WHERE ($1::text IS NULL OR product = $1) AND ($2::bigint IS NULL OR id < $2)"
-        " ORDER BY id DESC LIMIT $3",
-        {q.product ? Param(*q.product) : Param(std::nullopt), Optional(q.before_id),
-         static_cast<int64_t>(q.limit)});
+        " WHERE ($1::text IS NULL OR product = $1) AND id < $2 ORDER BY id DESC LIMIT $3",
+        {q.product ? Param(*q.product) : Param(std::nullopt), q.before_id.value_or(INT64_MAX),
+         static_cast<int64_t>(q.limit == 0 || q.limit > kMaxAuditRows ? kMaxAuditRows : q.limit)});
     std::vector<AuditRow> out;
     for (int i = 0; i < r.Rows(); ++i) {
       out.push_back(AuditRow{r.Int(i, 0), r.Int(i, 1), r.Text(i, 2), r.Text(i, 3), r.Text(i, 4), r.Text(i, 5),
@@ -176,7 +179,7 @@ std::vector<AuditRow> AdminStore::QueryAudit(const AuditQuery& q) {
 
 std::vector<LogStatsRow> AdminStore::LogStats(const std::string& product, int64_t since_micros) {
   Result r = s_.Exec(
-      "SELECT time_us - (time_us % 3600000000) AS hour, status, count(*) FROM fetch_log"
+      "SELECT (time_us / 3600000000) * 3600000000 AS hour, status, count(*) FROM fetch_log"
       " WHERE product = $1 AND time_us >= $2 GROUP BY hour, status ORDER BY hour, status",
       {product, since_micros});
   std::vector<LogStatsRow> out;

@@ -257,9 +257,10 @@ class PostgresDatabase : public Database {
       Result r = s_.Exec(
           "SELECT time_us, product, account, account_type, peer, https, status, micros, instance FROM ("
           " SELECT * FROM fetch_log WHERE product = $1 AND ($2::text IS NULL OR account = $2) AND time_us >= $3"
-          " ORDER BY time_us DESC, id DESC LIMIT $4) AS latest ORDER BY time_us, id",
+          " AND time_us < $5 ORDER BY time_us DESC, id DESC LIMIT $4) AS latest ORDER BY time_us, id",
           {q.product, q.account ? pg::Param(*q.account) : pg::Param(std::nullopt), q.since_micros.value_or(INT64_MIN),
-           q.limit ? pg::Param(static_cast<int64_t>(q.limit)) : pg::Param(std::nullopt)});
+           q.limit ? pg::Param(static_cast<int64_t>(q.limit)) : pg::Param(std::nullopt),
+           q.before_micros.value_or(INT64_MAX)});
       std::vector<FetchLogRow> rows;
       for (int i = 0; i < r.Rows(); ++i) rows.push_back(LogRow(r, i));
       return rows;
@@ -310,7 +311,6 @@ class PostgresDatabase : public Database {
   std::map<std::string, FetchLogRow> LastFetches(const std::string& product,
                                                  const std::vector<std::string>& accounts) override {
     return s_.Transact(TxKind::kRead, [&] {
-      ProductId(product);
       std::map<std::string, FetchLogRow> out;
       for (const std::string& account : accounts) {
         Result r = s_.Exec(

@@ -25,8 +25,12 @@ bool Retryable(const SqlError& e) { return e.sqlstate == "40001" || e.sqlstate =
 
 constexpr int kAttempts = 8;
 
+// libpq's message on one line (it may span several, with tabs).
 std::string Trimmed(const char* message) {
   std::string s = message ? message : "";
+  for (char& c : s) {
+    if (c == '\n' || c == '\t' || c == '\r') c = ' ';
+  }
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   return s.empty() ? std::string("no message") : s;
 }

@@ -9,6 +9,7 @@
 
 #include "server/core/dates.h"
 #include "server/core/rules.h"
+#include "server/db/sqlite_admin_store.h"
 #include "server/db/sqlite_handle.h"
 #include "server/db/sqlite_schema.h"
 
@@ -310,12 +311,13 @@ class SqliteDatabase : public Database {
     // The latest `limit` rows (or all), oldest first.
     Statement s = c_.Prepare(
         "SELECT time_us, product, account, account_type, peer, https, status, micros, instance FROM ("
-        " SELECT * FROM fetch_log WHERE product = ?1 AND (?2 IS NULL OR account = ?2) AND time_us >= ?3"
+        " SELECT * FROM fetch_log WHERE product = ?1 AND (?2 IS NULL OR account = ?2) AND time_us >= ?3 AND time_us < ?5"
         " ORDER BY time_us DESC, id DESC LIMIT ?4) ORDER BY time_us, id");
     s.Bind(1, q.product);
     if (q.account) s.Bind(2, *q.account); else s.BindNull(2);
     s.Bind(3, q.since_micros.value_or(INT64_MIN));
     s.Bind(4, q.limit ? static_cast<int64_t>(q.limit) : int64_t{-1});
+    s.Bind(5, q.before_micros.value_or(INT64_MAX));
     std::vector<FetchLogRow> rows;
     while (s.Step()) {
       FetchLogRow row;
@@ -351,24 +353,39 @@ class SqliteDatabase : public Database {
 
   // ---- backup ------------------------------------------------------------
 
-  // The admin side: not built yet (the admin store comes next).
-  [[noreturn]] static void NotYet() { throw Refused("the admin side is not built yet"); }
-  void AddAdmin(const Admin&) override { NotYet(); }
-  void SetAdminPassword(const std::string&, const std::string&) override { NotYet(); }
-  std::optional<Admin> FindAdmin(const std::string&) override { NotYet(); }
-  std::vector<Admin> ListAdmins() override { NotYet(); }
-  int64_t AddToken(const ApiToken&) override { NotYet(); }
-  std::optional<ApiToken> FindToken(const std::string&) override { NotYet(); }
-  std::vector<ApiToken> ListTokens() override { NotYet(); }
-  bool RevokeToken(int64_t, int64_t) override { NotYet(); }
-  void NoteTokenUsed(int64_t, int64_t) override { NotYet(); }
-  void AddSession(const AdminSession&) override { NotYet(); }
-  std::optional<AdminSession> FindSession(const std::string&, int64_t) override { NotYet(); }
-  void DeleteSession(const std::string&) override { NotYet(); }
-  int64_t AppendAudit(const AuditRow&) override { NotYet(); }
-  std::vector<AuditRow> QueryAudit(const AuditQuery&) override { NotYet(); }
-  std::vector<LogStatsRow> LogStats(const std::string&, int64_t) override { NotYet(); }
-  std::map<std::string, FetchLogRow> LastFetches(const std::string&, const std::vector<std::string>&) override { NotYet(); }
+  // ---- the admin side (sqlite_admin_store.cpp) ---------------------------
+
+  void AddAdmin(const Admin& admin) override { admin_.AddAdmin(admin); }
+  void SetAdminPassword(const std::string& name, const std::string& hash) override {
+    admin_.SetAdminPassword(name, hash);
+  }
+  std::optional<Admin> FindAdmin(const std::string& name) override { return admin_.FindAdmin(name); }
+  std::vector<Admin> ListAdmins() override { return admin_.ListAdmins(); }
+  int64_t AddToken(const ApiToken& token) override { return admin_.AddToken(token); }
+  std::optional<ApiToken> FindToken(const std::string& digest) override { return admin_.FindToken(digest); }
+  std::vector<ApiToken> ListTokens() override { return admin_.ListTokens(); }
+  bool RevokeToken(int64_t id, int64_t now) override { return admin_.RevokeToken(id, now); }
+  void NoteTokenUsed(int64_t id, int64_t now) override { admin_.NoteTokenUsed(id, now); }
+  void AddSession(const AdminSession& session) override { admin_.AddSession(session); }
+  std::optional<AdminSession> FindSession(const std::string& digest, int64_t now) override {
+    return admin_.FindSession(digest, now);
+  }
+  void DeleteSession(const std::string& digest) override { admin_.DeleteSession(digest); }
+  int64_t AppendAudit(const AuditRow& row) override { return admin_.AppendAudit(row); }
+  std::vector<AuditRow> QueryAudit(const AuditQuery& query) override {
+    Transaction t(c_, Transaction::kRead);
+    return admin_.QueryAudit(query);
+  }
+  std::vector<LogStatsRow> LogStats(const std::string& product, int64_t since) override {
+    Transaction t(c_, Transaction::kRead);
+    ProductId(product);
+    return admin_.LogStats(product, since);
+  }
+  std::map<std::string, FetchLogRow> LastFetches(const std::string& product,
+                                                 const std::vector<std::string>& accounts) override {
+    Transaction t(c_, Transaction::kRead);
+    return admin_.LastFetches(product, accounts);
+  }
 
   void Backup(const std::string& out) override {
     struct stat a, b;
@@ -664,6 +681,7 @@ class SqliteDatabase : public Database {
   }
 
   Connection c_;
+  sqlite::AdminStore admin_{c_};
 };
 
 }  // namespace

@@ -71,6 +71,14 @@ bool Listener::Reserve(const std::string& peer_slot) {
     state_.metrics_connections.fetch_sub(1);
     return false;
   }
+  if (site_ == Site::kAdmin) {
+    const auto admin_cap = static_cast<int64_t>(state_.options.max_admin_connections);
+    if (state_.admin_connections.fetch_add(1) < admin_cap) {
+      if (peer_slot.empty() || state_.admin_peer_slots.Take(peer_slot)) return true;
+    }
+    state_.admin_connections.fetch_sub(1);
+    return false;
+  }
   const auto cap = static_cast<int64_t>(state_.options.max_connections);
   if (state_.metrics.open_connections.fetch_add(1) < cap) {
     if (peer_slot.empty() || state_.peer_slots.Take(peer_slot)) return true;
@@ -93,7 +101,11 @@ void Listener::OnAccept(boost::system::error_code ec, tcp::socket socket) {
   // One client address holds at most max_connections_per_address of the
   // fetch slots (a trusted proxy carries many clients: no cap for it).
   std::string peer_slot;
-  if (site_ == Site::kFetch) {
+  if (site_ == Site::kAdmin) {
+    boost::system::error_code peer_error;
+    const tcp::endpoint peer = socket.remote_endpoint(peer_error);
+    if (!peer_error) peer_slot = RateLimitKey(Canonical(peer.address()));
+  } else if (site_ == Site::kFetch) {
     boost::system::error_code peer_error;
     const tcp::endpoint peer = socket.remote_endpoint(peer_error);
     if (!peer_error && !state_.trusted.Contains(Canonical(peer.address()))) {
@@ -104,7 +116,7 @@ void Listener::OnAccept(boost::system::error_code ec, tcp::socket socket) {
     boost::system::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     std::shared_ptr<net::ssl::context> context;
-    if (tls_) context = state_.CurrentTls().context;
+    if (tls_) context = (site_ == Site::kAdmin ? state_.CurrentAdminTls() : state_.CurrentTls()).context;
     StartSession(state_, std::move(socket), site_, std::move(context), std::move(peer_slot));
   } else {
     boost::system::error_code ignored;

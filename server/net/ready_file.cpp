@@ -15,6 +15,7 @@ std::string FormatReady(const ReadyInfo& info) {
   if (info.http) text += "http=" + EndpointText(*info.http) + "\n";
   if (info.https) text += "https=" + EndpointText(*info.https) + "\n";
   if (info.metrics) text += "metrics=" + EndpointText(*info.metrics) + "\n";
+  if (info.admin) text += "admin=" + EndpointText(*info.admin) + "\n";
   if (!info.pin.empty()) text += "pin=" + info.pin + "\n";
   return text;
 }

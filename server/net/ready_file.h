@@ -6,6 +6,7 @@
 //   http=127.0.0.1:80            (each listener that is on)
 //   https=127.0.0.1:443
 //   metrics=127.0.0.1:9181
+//   admin=127.0.0.1:9180
 //   pin=sha256//...              (with https: the key's pin)
 //
 // RunServe removes it when it returns.
@@ -20,7 +21,7 @@ namespace pbs {
 
 struct ReadyInfo {
   long pid = 0;
-  std::optional<boost::asio::ip::tcp::endpoint> http, https, metrics;
+  std::optional<boost::asio::ip::tcp::endpoint> http, https, metrics, admin;
   std::string pin;
 };
 

@@ -82,10 +82,13 @@ int RunServe(const ServeOptions& given, FetchServiceFactory make_service) {
   ready.http = server.http_endpoint();
   ready.https = server.https_endpoint();
   ready.metrics = server.metrics_endpoint();
+  ready.admin = server.admin_endpoint();
   ready.pin = server.pin();
   if (ready.http) listening += " http on " + EndpointText(*ready.http);
   if (ready.https) listening += " https on " + EndpointText(*ready.https);
   if (ready.metrics) listening += " metrics on " + EndpointText(*ready.metrics);
+  if (ready.admin) listening += std::string(" admin (") + (options.admin_cert_file.empty() ? "http" : "https") +
+                                ") on " + EndpointText(*ready.admin);
   PrintLine("serving:" + listening);
   if (!ready.pin.empty()) PrintLine("https key pin (for PRODUCT_SERVER_PINS): " + ready.pin);
   if (!options.ready_file.empty() &&

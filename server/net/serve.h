@@ -17,6 +17,10 @@
 // The rate limit's address is the peer's, or, when the peer is a
 // --trusted-proxy, the rightmost X-Forwarded-For hop that is not a trusted
 // proxy (X-Real-IP without X-Forwarded-For); IPv6 clients count by /64.
+// The admin listener (--admin-listen, off with "off"): every request is read
+// within the admin caps and deadlines and handed whole, on a database thread,
+// to the FetchService's AdminService (server/app/admin_service.h), whose
+// answer is sent as it is; a full queue or no AdminService: HTTP 503 JSON.
 // Metrics: GET /metrics (Prometheus text, names parambridge_*), GET /health
 // ("ok", or an empty 503 while the last fetch asked of the database failed).
 // The ready file's lines: pid=, http=, https=, metrics= (ADDR:PORT as bound),
@@ -46,6 +50,9 @@ struct ServeOptions {
   unsigned rate_burst = 40;           // --rate-burst M (below 1 counts as 1)
   std::vector<std::string> trusted_proxies;  // --trusted-proxy ADDR or ADDR/PREFIX (repeatable)
   std::string metrics_listen = "127.0.0.1:9181";  // --metrics-listen ADDR:PORT ([v6]:PORT), empty: off
+  std::string admin_listen = "127.0.0.1:9180";  // --admin-listen ADDR:PORT, "off" or empty: off
+  std::string admin_cert_file;        // --admin-cert FILE: the admin listener speaks https
+  std::string admin_key_file;         // --admin-key FILE
   std::string instance;               // --instance NAME, the fetch log's instance column
   unsigned db_threads = 2;            // threads that call the FetchService (at least 1)
 
@@ -71,6 +78,11 @@ struct ServeOptions {
   std::size_t log_queue_limit = 65536;  // fetch log rows waiting for the writer; more are dropped
   std::size_t rate_table_size = 65536;  // addresses the rate limit remembers (least recent evicted)
   std::chrono::milliseconds drain_timeout{10000};      // SIGTERM: longest wait for requests in progress
+  // The admin listener's own caps (its deadlines are the ones above).
+  std::size_t admin_header_limit = 8192;    // more: 431-style refusal as JSON (HTTP 400), close
+  std::size_t admin_body_limit = 64 * 1024; // more: HTTP 413 too_large, close
+  std::size_t max_admin_connections = 256;
+  std::size_t max_admin_connections_per_address = 32;
 };
 
 // Makes one FetchService; called once per database thread, on that thread
@@ -80,7 +92,7 @@ using FetchServiceFactory = std::function<std::unique_ptr<FetchService>()>;
 // Serves until SIGTERM or SIGINT: stops accepting, finishes the requests in
 // progress (at most drain_timeout), flushes the fetch log, prints how many log
 // rows were written and dropped on stderr, removes the ready file, returns 0.
-// SIGHUP loads the certificate and key again for new connections.
+// SIGHUP loads the certificates and keys again for new connections.
 // Returns 2 with a line on stderr when an option is invalid, a listener cannot
 // be bound, the certificate or key cannot be read, or the factory throws.
 int RunServe(const ServeOptions& options, FetchServiceFactory make_service);

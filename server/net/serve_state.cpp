@@ -31,6 +31,7 @@ ServeState::ServeState(const ServeOptions& o, LogWriter::Tuning log_tuning)
       pool(o.queue_limit, metrics),
       log(o.log_queue_limit, metrics, std::move(log_tuning)),
       peer_slots(o.max_connections_per_address),
+      admin_peer_slots(o.max_admin_connections_per_address),
       rate_(o.rate_limit, o.rate_burst, o.rate_table_size) {}
 
 bool ServeState::AllowRate(const std::string& key) {
@@ -47,6 +48,16 @@ TlsIdentity ServeState::CurrentTls() {
 void ServeState::SetTls(TlsIdentity identity) {
   std::lock_guard<std::mutex> lock(tls_mutex_);
   tls_ = std::move(identity);
+}
+
+TlsIdentity ServeState::CurrentAdminTls() {
+  std::lock_guard<std::mutex> lock(tls_mutex_);
+  return admin_tls_;
+}
+
+void ServeState::SetAdminTls(TlsIdentity identity) {
+  std::lock_guard<std::mutex> lock(tls_mutex_);
+  admin_tls_ = std::move(identity);
 }
 
 }  // namespace pbs

@@ -48,6 +48,8 @@ struct ServeState {
   bool AllowRate(const std::string& key);
   TlsIdentity CurrentTls();
   void SetTls(TlsIdentity identity);
+  TlsIdentity CurrentAdminTls();
+  void SetAdminTls(TlsIdentity identity);
 
   const ServeOptions options;
   Metrics metrics;
@@ -56,6 +58,8 @@ struct ServeState {
   LogWriter log;
   SessionRegistry registry;
   PeerSlots peer_slots;
+  PeerSlots admin_peer_slots;   // the admin listener's connections per address
+  std::atomic<int64_t> admin_connections{0};
   // Set once by a stop; sessions read it before keeping a connection alive.
   std::atomic<bool> stopping{false};
   std::atomic<int64_t> metrics_connections{0};
@@ -65,6 +69,7 @@ struct ServeState {
   RateLimiter rate_;
   std::mutex tls_mutex_;
   TlsIdentity tls_;
+  TlsIdentity admin_tls_;
 };
 
 }  // namespace pbs

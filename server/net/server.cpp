@@ -40,6 +40,17 @@ bool PlanListeners(const ServeOptions& o, ListenPlan& plan, std::string& error) 
       return false;
     }
   }
+  if (!o.admin_listen.empty() && o.admin_listen != "off") {
+    plan.admin = ParseEndpoint(o.admin_listen);
+    if (!plan.admin) {
+      error = "--admin-listen " + o.admin_listen + ": not ADDR:PORT ([ADDR]:PORT for IPv6) or off";
+      return false;
+    }
+  }
+  if (o.admin_cert_file.empty() != o.admin_key_file.empty()) {
+    error = "--admin-cert and --admin-key go together";
+    return false;
+  }
   return true;
 }
 
@@ -69,6 +80,15 @@ bool Server::Start(const ListenPlan& plan, std::string& error) {
     state_.SetTls(std::move(identity));
     https_ = true;
   }
+  if (plan.admin && !state_.options.admin_cert_file.empty()) {
+    TlsIdentity identity = LoadTlsIdentity(state_.options.admin_cert_file, state_.options.admin_key_file, error);
+    if (!identity.context) {
+      error = "admin listener: " + error;
+      return false;
+    }
+    state_.SetAdminTls(std::move(identity));
+    admin_https_ = true;
+  }
   std::string failure;
   if (!state_.pool.Start(state_.options.db_threads, factory_, failure)) {
     error = "database: " + failure;
@@ -88,7 +108,8 @@ bool Server::Start(const ListenPlan& plan, std::string& error) {
   };
   if (!open(plan.http, Site::kFetch, false, http_) ||
       !open(plan.https, Site::kFetch, true, https_listener_) ||
-      !open(plan.metrics, Site::kMetrics, false, metrics_)) {
+      !open(plan.metrics, Site::kMetrics, false, metrics_) ||
+      !open(plan.admin, Site::kAdmin, admin_https_, admin_)) {
     return false;
   }
   for (const auto& listener : listeners_) listener->Start();
@@ -108,6 +129,11 @@ std::optional<tcp::endpoint> Server::https_endpoint() const {
 std::optional<tcp::endpoint> Server::metrics_endpoint() const {
   if (!metrics_) return std::nullopt;
   return metrics_->local_endpoint();
+}
+
+std::optional<tcp::endpoint> Server::admin_endpoint() const {
+  if (!admin_) return std::nullopt;
+  return admin_->local_endpoint();
 }
 
 std::string Server::pin() { return state_.CurrentTls().pin; }
@@ -149,10 +175,39 @@ void Server::CheckDrained() {
 }
 
 bool Server::ReloadTls(std::string& message) {
-  if (!https_) {
+  if (!https_ && !admin_https_) {
     message = "reload: https is off, there is no certificate to load";
     return false;
   }
+  bool ok = true;
+  std::vector<std::string> said;
+  if (admin_https_) {
+    std::string error;
+    TlsIdentity identity =
+        LoadTlsIdentity(state_.options.admin_cert_file, state_.options.admin_key_file, error);
+    if (identity.context) {
+      said.push_back("reloaded " + state_.options.admin_cert_file + " for the admin listener's new connections");
+      state_.SetAdminTls(std::move(identity));
+      state_.metrics.tls_reloads.fetch_add(1);
+    } else {
+      ok = false;
+      state_.metrics.tls_reload_failures.fetch_add(1);
+      said.push_back("admin reload failed, the current certificate stays: " + error);
+    }
+  }
+  if (!https_) {
+    message = said.front();
+    return ok;
+  }
+  std::string fetch_message;
+  ok = ReloadFetchTls(fetch_message) && ok;
+  said.insert(said.begin(), fetch_message);
+  message = said[0];
+  for (std::size_t i = 1; i < said.size(); ++i) message += "; " + said[i];
+  return ok;
+}
+
+bool Server::ReloadFetchTls(std::string& message) {
   std::string error;
   TlsIdentity identity = LoadTlsIdentity(state_.options.cert_file, state_.options.key_file, error);
   if (!identity.context) {

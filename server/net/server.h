@@ -25,6 +25,7 @@ struct ListenPlan {
   std::optional<boost::asio::ip::tcp::endpoint> http;
   std::optional<boost::asio::ip::tcp::endpoint> https;  // needs cert_file and key_file
   std::optional<boost::asio::ip::tcp::endpoint> metrics;
+  std::optional<boost::asio::ip::tcp::endpoint> admin;   // https when admin_cert_file is set
 };
 
 // The plan the options ask for. False and `error` set when an address is not
@@ -49,6 +50,7 @@ class Server {
   std::optional<boost::asio::ip::tcp::endpoint> http_endpoint() const;
   std::optional<boost::asio::ip::tcp::endpoint> https_endpoint() const;
   std::optional<boost::asio::ip::tcp::endpoint> metrics_endpoint() const;
+  std::optional<boost::asio::ip::tcp::endpoint> admin_endpoint() const;
   // The current key's pin; empty without https.
   std::string pin();
 
@@ -64,26 +66,29 @@ class Server {
   void RequestStop();
 
   // Thread-safe: loads the certificate and key again into a new context for
-  // new connections (current ones keep theirs). False when it failed, and the
-  // old context stays; `message` says what happened either way.
+  // new connections (current ones keep theirs), the fetch side's and the
+  // admin listener's. False when one failed, and its old context stays;
+  // `message` says what happened either way.
   bool ReloadTls(std::string& message);
 
   MetricsSnapshot Snapshot() const { return state_.metrics.Snapshot(); }
 
  private:
+  bool ReloadFetchTls(std::string& message);
   void BeginStop();
   void CheckDrained();
 
   FetchServiceFactory factory_;
   ServeState state_;
   bool https_ = false;
+  bool admin_https_ = false;
   // Declared after state_: destroyed first, with any handler still holding
   // a session, while the state the sessions use is alive.
   boost::asio::io_context io_;
   boost::asio::steady_timer drain_timer_;
   std::chrono::steady_clock::time_point drain_deadline_{};
   std::vector<std::shared_ptr<Listener>> listeners_;
-  std::shared_ptr<Listener> http_, https_listener_, metrics_;
+  std::shared_ptr<Listener> http_, https_listener_, metrics_, admin_;
 };
 
 }  // namespace pbs

@@ -1,6 +1,7 @@
 #include "server/net/session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <chrono>
 #include <optional>
@@ -49,13 +50,16 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
         peer_slot_(std::move(peer_slot)),
         tls_(std::move(tls)),
         stream_(MakeStream(std::move(socket), tls_.get())),
-        buffer_(state.options.header_limit + state.options.body_limit + kFirstRead) {}
+        buffer_(HeaderLimit() + BodyLimit() + kFirstRead) {}
 
   ~Session() override {
     state_.registry.Remove(this);
     if (site_ == Site::kFetch) {
       if (!peer_slot_.empty()) state_.peer_slots.Give(peer_slot_);
       state_.metrics.open_connections.fetch_sub(1);
+    } else if (site_ == Site::kAdmin) {
+      if (!peer_slot_.empty()) state_.admin_peer_slots.Give(peer_slot_);
+      state_.admin_connections.fetch_sub(1);
     } else {
       state_.metrics_connections.fetch_sub(1);
     }
@@ -103,6 +107,13 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
 
+  std::size_t HeaderLimit() const {
+    return site_ == Site::kAdmin ? state_.options.admin_header_limit : state_.options.header_limit;
+  }
+  std::size_t BodyLimit() const {
+    return site_ == Site::kAdmin ? state_.options.admin_body_limit : state_.options.body_limit;
+  }
+
   bool Stopping() const { return stop_requested_ || state_.stopping.load(); }
 
   void OnHandshake(boost::system::error_code ec) {
@@ -124,8 +135,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     parser_.emplace();
     head_ = false;  // a refusal of this request has a body, whatever the last one was
     parser_->header_limit(static_cast<std::uint32_t>(
-        std::min<std::size_t>(state_.options.header_limit, UINT32_MAX)));
-    parser_->body_limit(static_cast<std::uint64_t>(state_.options.body_limit));
+        std::min<std::size_t>(HeaderLimit(), UINT32_MAX)));
+    parser_->body_limit(static_cast<std::uint64_t>(BodyLimit()));
     if (buffer_.size() > 0) {  // pipelined: the next request is already here
       request_start_ = Steady::now();
       return ReadHeader();
@@ -189,6 +200,10 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     }
     if (ec == http::error::header_limit || ec == http::error::body_limit ||
         ec == http::error::buffer_overflow) {
+      if (site_ == Site::kAdmin) {
+        keep_alive_ = false;
+        return SendAdminError(413, "too_large", "the request is larger than the admin listener takes");
+      }
       return Refuse(RequestTooLargeBody());
     }
     if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
@@ -203,6 +218,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   void Refuse(const std::string& body) {
     keep_alive_ = false;
     if (site_ == Site::kMetrics) return SendReply(400, "", 400);
+    if (site_ == Site::kAdmin) return SendAdminError(400, "bad_input", "the request is not readable HTTP");
     if (!state_.AllowRate(RateLimitKey(peer_))) return SendUnavailable(Unavailable::kRateLimit);
     SendReply(400, body, 400);
   }
@@ -214,6 +230,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     keep_alive_ = request.keep_alive() && served_ < state_.options.max_requests_per_connection &&
                   !Stopping();
     if (site_ == Site::kMetrics) return ServeMetrics(request);
+    if (site_ == Site::kAdmin) return DispatchAdmin(request);
 
     std::vector<std::string_view> forwarded_for;
     const auto range = request.equal_range("X-Forwarded-For");
@@ -256,6 +273,49 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
               std::move(a.account), a.account_type);
   }
 
+  // The whole request goes to the AdminService on a database thread: a
+  // password's hash and every database call stay off the network threads.
+  void DispatchAdmin(const http::request<http::string_body>& request) {
+    AdminInput input;
+    input.method = std::string(View(request.method_string()));
+    input.target = std::string(View(request.target()));
+    for (const auto& field : request) {
+      std::string name(View(field.name_string()));
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      input.headers.emplace_back(std::move(name), std::string(View(field.value())));
+    }
+    input.body = request.body();
+    input.peer = client_;
+    input.https = kTls;
+    input.received = received_;
+    phase_ = Phase::kWaiting;
+    const auto executor = stream_.get_executor();
+    const bool queued = state_.pool.TrySubmit(
+        [self = this->shared_from_this(), executor, input = std::move(input)](FetchService& service) mutable {
+          std::optional<AdminAnswer> answer;
+          if (AdminService* admin = service.Admin()) {
+            try {
+              answer = admin->Answer(input);
+            } catch (...) {
+              answer.reset();
+            }
+          }
+          net::post(executor, [self = std::move(self), answer = std::move(answer)]() mutable {
+            if (!answer) return self->SendAdminError(503, "unavailable", "the admin API cannot answer now");
+            self->SendReply(answer->http_status, std::move(answer->body), answer->http_status, {}, {}, 0,
+                            answer->content_type.c_str(), &answer->headers);
+          });
+        });
+    if (!queued) SendAdminError(503, "unavailable", "the server is busy or stopping; try again");
+  }
+
+  void SendAdminError(int http_status, const char* code, const char* message) {
+    static const std::vector<std::pair<std::string, std::string>> kHeaders = {
+        {"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}};
+    SendReply(http_status, std::string("{\"error\":\"") + code + "\",\"message\":\"" + message + "\"}",
+              http_status, {}, {}, 0, "application/json", &kHeaders);
+  }
+
   void ServeMetrics(const http::request<http::string_body>& request) {
     std::string_view target = View(request.target());
     target = target.substr(0, target.find('?'));
@@ -278,12 +338,18 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   void SendReply(int http_status, std::string body, int status, std::string product = {},
                  std::string account = {}, int32_t account_type = 0,
-                 const char* content_type = "text/plain") {
+                 const char* content_type = "text/plain",
+                 const std::vector<std::pair<std::string, std::string>>* headers = nullptr) {
     response_ = {};
     response_.version(version_);
     response_.result(static_cast<unsigned>(http_status));
     response_.set(http::field::content_type, content_type);
-    if (http_status == 405) response_.set(http::field::allow, site_ == Site::kFetch ? "POST" : "GET");
+    if (http_status == 405 && site_ != Site::kAdmin) {
+      response_.set(http::field::allow, site_ == Site::kFetch ? "POST" : "GET");
+    }
+    if (headers) {
+      for (const auto& [name, value] : *headers) response_.insert(name, value);
+    }
     keep_alive_ = keep_alive_ && !Stopping();
     response_.keep_alive(keep_alive_);
     if (!keep_alive_) response_.set(http::field::connection, "close");

@@ -32,12 +32,18 @@ namespace pbs {
 enum class Site {
   kFetch,    // the product's fetches, answered by the FetchService
   kMetrics,  // GET /metrics (Prometheus text) and GET /health
+  kAdmin,    // the admin API and the dashboard, answered by the AdminService
 };
 
 // Serves `socket` until it closes. `tls` null: plain HTTP. The caller has
 // already counted the connection (Metrics::open_connections for kFetch,
-// ServeState::metrics_connections for kMetrics); the session uncounts it.
-// `peer_slot`: the slot of ServeState::peer_slots the connection holds (empty:
+// ServeState::metrics_connections for kMetrics, ServeState::admin_connections
+// for kAdmin); the session uncounts it.
+// The admin site's own replies (too large: 413, unreadable: 400, the database
+// queue full or no AdminService: 503) are JSON {"error", "message"} with
+// Cache-Control: no-store; everything else is the AdminService's answer.
+// `peer_slot`: the slot of ServeState::peer_slots (admin_peer_slots for
+// kAdmin) the connection holds (empty:
 // none); given back when the session ends.
 void StartSession(ServeState& state, boost::asio::ip::tcp::socket socket, Site site,
                   std::shared_ptr<boost::asio::ssl::context> tls, std::string peer_slot = {});

@@ -81,6 +81,9 @@ TEST_P(CommandLine, EveryCommandFormAndItsExitStatus) {
                                                "csv-1,\"501,502\",gold,\"0,1\",2030-12-31\n";
     std::ofstream(dir.File("bad.csv")) << "id,accounts\n";
     std::ofstream(dir.File("star.json")) << R"({"accounts": {"*": {"*": {"func101": 1}}}})";
+    std::ofstream(dir.File("good.pw")) << "correct horse battery\n";
+    std::ofstream(dir.File("short.pw")) << "short\n";
+    std::ofstream(dir.File("empty.pw")) << "\n";
   }
   const std::string params = PBS_SOURCE_DIR "/server/params.json";
   const std::vector<CliRow> rows = Only(Engine::kSqlite, {
@@ -200,6 +203,29 @@ TEST_P(CommandLine, EveryCommandFormAndItsExitStatus) {
   }) + Only(Engine::kPostgres, {
       {{"--db", "{db}", "backup", "{dir}copy.db"}, 1, "use pg_dump"},
   }) + std::vector<CliRow>{
+      // Admins, API tokens and the audit log of every change above.
+      {{"--db", "{db}", "admin", "add", "alice", "--password-file", "{dir}good.pw"}, 0, "admin alice added"},
+      {{"--db", "{db}", "admin", "add", "alice", "--password-file", "{dir}good.pw"}, 1, "exists already"},
+      {{"--db", "{db}", "admin", "add", "bob", "--password-file", "{dir}short.pw"}, 1, "shorter than 10"},
+      {{"--db", "{db}", "admin", "add", "bob", "--password-file", "{dir}empty.pw"}, 1, "is empty"},
+      {{"--db", "{db}", "admin", "add", "bob", "--password-file", "{dir}none.pw"}, 1, "cannot read"},
+      {{"--db", "{db}", "admin", "add", "bob"}, 1, "is empty"},   // stdin is /dev/null: no tty, no line
+      {{"--db", "{db}", "admin", "passwd", "alice", "--password-file", "{dir}good.pw"}, 0, "sessions are ended"},
+      {{"--db", "{db}", "admin", "passwd", "carol", "--password-file", "{dir}good.pw"}, 1, "no admin carol"},
+      {{"--db", "{db}", "admin", "list"}, 0, "alice\t"},
+      {{"--db", "{db}", "admin", "token", "alice", "--scope", "revoke", "--label", "shop refunds"}, 0, "pbt_"},
+      {{"--db", "{db}", "admin", "token", "alice", "--scope", "admin"}, 2, "--scope"},
+      {{"--db", "{db}", "admin", "token", "carol"}, 1, "no admin carol"},
+      {{"--db", "{db}", "admin", "tokens"}, 0, "1\talice\trevoke\tactive\tnever used\tshop refunds"},
+      {{"--db", "{db}", "admin", "revoke-token", "1"}, 0, "token 1 is revoked"},
+      {{"--db", "{db}", "admin", "revoke-token", "1"}, 0, "token 1 is revoked"},
+      {{"--db", "{db}", "admin", "revoke-token", "99"}, 1, "no token 99"},
+      {{"--db", "{db}", "admin", "tokens", "--json"}, 0, "\"scope\": \"revoke\""},
+      {{"--db", "{db}", "audit", "--product", "pb", "--limit", "1"}, 0, "\tcli\t-\timport\tpb\t"},
+      {{"--db", "{db}", "audit", "--product", "pb", "--json"}, 0, "\"action\": \"license.revoke\""},
+      {{"--db", "{db}", "audit", "--json"}, 0, "\"action\": \"token.revoke\""},
+      {{"--db", "{db}", "audit", "--limit", "0"}, 2, "--limit must be 1 to 1000"},
+      {{"--db", "{db}", "serve", "--admin-cert", "x.pem"}, 2, "--admin-key"},
       // Pins.
       {{"pin", "--cert", "{dir}missing.pem"}, 1, "cannot read"},
       {{"pin", "--cert", "{dir}licenses.csv"}, 1, "holds no PEM certificate or key"},

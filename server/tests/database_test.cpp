@@ -333,6 +333,108 @@ TEST_P(DatabaseTest, FetchLogWrittenQueriedAndBounded) {
   EXPECT_EQ(admin_->DroppedRows(), 12u);
 }
 
+// The admin side's store: each row one call on the command line's
+// connection, and what it gave back (or the start of the Refused it threw).
+TEST_P(DatabaseTest, AdminStoreTable) {
+  pbs::Database& db = *admin_;
+  auto token = [](const char* admin, pbs::Scope scope, const char* digest) {
+    pbs::ApiToken t;
+    t.admin = admin;
+    t.label = "hook";
+    t.scope = scope;
+    t.digest = digest;
+    t.created_micros = 10;
+    return t;
+  };
+  auto session = [](const char* digest, int64_t expires) {
+    return pbs::AdminSession{digest, "alice", "csrf-" + std::string(digest), "127.0.0.1", 100, expires};
+  };
+  auto audit = [](const char* product, const char* action) {
+    pbs::AuditRow r;
+    r.time_micros = 5;
+    r.actor = "alice";
+    r.via = "token:1";
+    r.action = action;
+    r.product = product;
+    r.subject = "L1";
+    r.detail = "{}";
+    return r;
+  };
+  auto ids = [](const std::vector<pbs::AuditRow>& rows) {
+    std::string out;
+    for (const auto& r : rows) out += std::to_string(r.id) + r.action + ";";
+    return out;
+  };
+  auto log = [](const char* account, int status, int64_t micros) {
+    pbs::FetchLogRow r;
+    r.time = pbs::FromMicros(micros);
+    r.product = "pb";
+    r.account = account;
+    r.status = status;
+    return r;
+  };
+  const int64_t hour = 3600LL * 1000000;
+  const struct {
+    const char* what;
+    std::function<std::string()> run;
+    std::string gives;
+  } rows[] = {
+      {"add an admin", [&] { db.AddAdmin({"alice", "$argon2id$x", 1}); return std::string("ok"); }, "ok"},
+      {"the same name again", [&] { db.AddAdmin({"alice", "$argon2id$y", 2}); return std::string("ok"); },
+       "refused: admin alice exists already"},
+      {"an empty name", [&] { db.AddAdmin({"", "h", 2}); return std::string("ok"); }, "refused: an admin's name"},
+      {"found", [&] { return db.FindAdmin("alice")->password_hash; }, "$argon2id$x"},
+      {"unknown", [&] { return std::to_string(db.FindAdmin("bob").has_value()); }, "0"},
+      {"password of an unknown admin", [&] { db.SetAdminPassword("bob", "h"); return std::string("ok"); },
+       "refused: no admin bob"},
+      {"a token", [&] { return std::to_string(db.AddToken(token("alice", pbs::Scope::kRevoke, "d1"))); }, "1"},
+      {"a token of an unknown admin", [&] { return std::to_string(db.AddToken(token("bob", pbs::Scope::kFull, "d2"))); },
+       "refused: no admin bob"},
+      {"a second token", [&] { return std::to_string(db.AddToken(token("alice", pbs::Scope::kFull, "d2"))); }, "2"},
+      {"found by digest", [&] { auto t = db.FindToken("d1"); return t->admin + (t->scope == pbs::Scope::kRevoke ? " revoke" : " ?"); },
+       "alice revoke"},
+      {"unknown digest", [&] { return std::to_string(db.FindToken("d9").has_value()); }, "0"},
+      {"revoke", [&] { return std::to_string(db.RevokeToken(1, 50)); }, "1"},
+      {"revoke again keeps the first time", [&] { db.RevokeToken(1, 60); return std::to_string(*db.FindToken("d1")->revoked_micros); }, "50"},
+      {"revoke an unknown id", [&] { return std::to_string(db.RevokeToken(9, 60)); }, "0"},
+      {"last used", [&] { db.NoteTokenUsed(2, 70); return std::to_string(*db.ListTokens()[1].last_used_micros); }, "70"},
+      {"a session", [&] { db.AddSession(session("s1", 1000)); return db.FindSession("s1", 999)->csrf; }, "csrf-s1"},
+      {"expired at its end", [&] { return std::to_string(db.FindSession("s1", 1000).has_value()); }, "0"},
+      {"signed out", [&] { db.AddSession(session("s2", 5000)); db.DeleteSession("s2"); return std::to_string(db.FindSession("s2", 1).has_value()); }, "0"},
+      {"a new password ends the sessions", [&] { db.AddSession(session("s3", 5000)); db.SetAdminPassword("alice", "new"); return std::to_string(db.FindSession("s3", 1).has_value()); }, "0"},
+      {"audit rows get increasing ids", [&] { return std::to_string(db.AppendAudit(audit("pb", "a"))) + std::to_string(db.AppendAudit(audit("", "b"))) + std::to_string(db.AppendAudit(audit("pb", "c"))); }, "123"},
+      {"audit newest first", [&] { return ids(db.QueryAudit({})); }, "3c;2b;1a;"},
+      {"audit of a product", [&] { return ids(db.QueryAudit({std::string("pb"), std::nullopt, 100})); }, "3c;1a;"},
+      {"audit before an id, limited", [&] { return ids(db.QueryAudit({std::nullopt, int64_t{3}, 1})); }, "2b;"},
+      {"log stats by hour and status", [&] {
+         db.AppendLog({log("1", 100, 10 * hour + 5), log("1", 205, 10 * hour + 6), log("2", 100, 11 * hour), log("2", 100, 11 * hour + 1), log("3", 100, 9 * hour)});
+         std::string out;
+         for (const auto& r : db.LogStats("pb", 10 * hour)) out += std::to_string(r.hour_micros / hour) + ":" + std::to_string(r.status) + "x" + std::to_string(r.count) + ";";
+         return out; }, "10:100x1;10:205x1;11:100x2;"},
+      {"log stats of an unknown product", [&] { db.LogStats("nope", 0); return std::string("ok"); }, "refused: no product nope"},
+      {"last fetches", [&] {
+         std::string out;
+         for (const auto& [account, r] : db.LastFetches("pb", {"1", "2", "never"})) out += account + ":" + std::to_string(r.status) + ";";
+         return out; }, "1:205;2:100;"},
+      {"the log before a time", [&] {
+         pbs::LogQuery q;
+         q.product = "pb";
+         q.before_micros = 11 * hour;
+         std::string out;
+         for (const auto& r : db.QueryLog(q)) out += r.account + ";";
+         return out; }, "3;1;1;"},
+  };
+  for (const auto& row : rows) {
+    std::string got;
+    try {
+      got = row.run();
+    } catch (const pbs::Refused& e) {
+      got = std::string("refused: ") + e.what();
+    }
+    EXPECT_EQ(got.substr(0, row.gives.size()), row.gives) << row.what << ": " << got;
+  }
+}
+
 TEST_P(DatabaseTest, BackupIsAWholeDatabase) {
   AddLicense("order-1", {"1"});
   const std::string out = dir_.File("copy.db");

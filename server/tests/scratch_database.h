@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "temp_dir.h"
@@ -26,6 +27,9 @@ namespace pbstest {
 enum class Engine { kSqlite, kPostgres };
 
 inline const char* EngineName(Engine e) { return e == Engine::kSqlite ? "Sqlite" : "Postgres"; }
+inline void PrintTo(Engine e, std::ostream* os) { *os << EngineName(e); }
+
+inline void QuietNotices(void*, const char*) {}
 
 // The cluster's URL, or none with `why` saying what is missing.
 inline std::optional<std::string> PostgresUrl(std::string* why, bool* required) {
@@ -47,6 +51,7 @@ inline std::optional<std::string> PostgresUrl(std::string* why, bool* required) 
 // Runs one statement on `url`; "" or libpq's message.
 inline std::string PostgresExec(const std::string& url, const std::string& sql) {
   PGconn* c = PQconnectdb(url.c_str());
+  PQsetNoticeProcessor(c, QuietNotices, nullptr);
   std::string error;
   if (PQstatus(c) != CONNECTION_OK) {
     error = PQerrorMessage(c);

@@ -69,7 +69,7 @@ TEST(Serve, CommandsDecideTheNextFetchWhileItServes) {
   const int port = FreePort();
   const pid_t server = pbstest::Start({"--db", db, "serve", "--listen", "127.0.0.1", "--http-port",
                                        std::to_string(port), "--https-port", "0", "--rate-limit", "0",
-                                       "--metrics-listen", "", "--ready-file", ready},
+                                       "--metrics-listen", "", "--admin-listen", "off", "--ready-file", ready},
                                       folder + "serve.out", folder + "serve.err");
   ASSERT_GT(server, 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -108,7 +108,9 @@ TEST(Serve, CommandsDecideTheNextFetchWhileItServes) {
   EXPECT_EQ(Post(port, "/pb/run/", "account=777&accountType=0"), "error=201&errorD=Unknown account");
   EXPECT_EQ(Post(port, "/elsewhere/run/", "account=12345&accountType=0"), "error=404&errorD=Unknown path");
   EXPECT_EQ(Post(port, "/pb/run/", "account=12345"), "error=400&errorD=Malformed request");
-  fetches += 3;
+  // Nothing of the admin API is served on a fetch port.
+  EXPECT_EQ(Post(port, "/api/v1/products/pb/licenses/12345/revoke", ""), "error=404&errorD=Unknown path");
+  fetches += 4;
 
   // The backup holds the state at its moment: suspended, not yet revoked.
   const pbstest::Outcome copy = pbstest::Run({"--db", folder + "copy.db", "license", "show", "pb", "12345"}, folder);
@@ -120,8 +122,8 @@ TEST(Serve, CommandsDecideTheNextFetchWhileItServes) {
   const pbstest::Outcome log = pbstest::Run({"--db", db, "log", "pb", "--json"}, folder);
   ASSERT_EQ(log.status, 0) << log.err;
   const nlohmann::json rows_logged = nlohmann::json::parse(log.out);
-  // The 404 names no product: it is logged, under none.
-  EXPECT_EQ(rows_logged.size(), static_cast<std::size_t>(fetches - 1));
+  // The 404s name no product: they are logged, under none.
+  EXPECT_EQ(rows_logged.size(), static_cast<std::size_t>(fetches - 2));
   std::vector<int> statuses;
   for (const auto& r : rows_logged) statuses.push_back(r["status"]);
   EXPECT_EQ(statuses, (std::vector<int>{100, 100, 100, 202, 204, 204, 204, 205, 201, 400}));

@@ -139,9 +139,10 @@ class ProductServer:
     product add at once; the caller seeds it with cli() (set put, license
     add ...), also while it serves. serve() starts it on `host` (http on
     `http_port`, https on `https_port` with `cert` and `key`, 0: off) and
-    returns once its ready file exists; the rate limit and the metrics
-    listener are off, so that tests of the fetch are never limited and never
-    share a port. stop() sends SIGTERM and returns the exit status."""
+    returns once its ready file exists; the rate limit, the metrics
+    listener and the admin listener (unless `extra` names --admin-listen)
+    are off, so that tests of the fetch are never limited and never share
+    a port. stop() sends SIGTERM and returns the exit status."""
 
     def __init__(self, binary, work_dir, product="parambridge", base_path="/parambridge/"):
         if not binary or not os.path.isfile(binary):
@@ -183,6 +184,8 @@ class ProductServer:
                "--ready-file", self.ready, "--rate-limit", "0", "--metrics-listen", ""]
         if cert:
             cmd += ["--cert", cert, "--key", key]
+        if "--admin-listen" not in extra:
+            cmd += ["--admin-listen", "off"]   # no shared port 9180 between tests
         cmd += list(extra)
         self.cert, self.key = cert, key
         self.proc, self.stderr = start_until_ready(

@@ -226,6 +226,7 @@ ServeOptions TestOptions() {
   o.listen = "127.0.0.1";
   o.rate_limit = 0;
   o.metrics_listen.clear();
+  o.admin_listen = "off";
   o.net_threads = 2;
   o.db_threads = 2;
   o.handshake_timeout = std::chrono::milliseconds(2000);
