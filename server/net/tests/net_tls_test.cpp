@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "server/net/tests/net_test_support.h"
 #include "server/net/tests/net_tls_client.h"
@@ -148,6 +150,84 @@ TEST(Tls, ReloadTable) {
     const MetricsSnapshot s = server.server().Snapshot();
     EXPECT_EQ(s.tls_reloads, c.reloaded ? 1u : 0u) << c.name;
     EXPECT_EQ(s.tls_reload_failures, c.reloaded ? 0u : 1u) << c.name;
+  }
+}
+
+// What an https connection holds before and during its handshake: nothing of
+// TLS while it has sent nothing, and at most max_handshakes handshakes at
+// once (the next is closed at its first byte, counted, and its client may
+// come back). Whatever was held is given back, and a stop closes the silent.
+struct ArrivalCase {
+  const char* name;
+  std::size_t max_handshakes;
+  int silent;                 // connections that send nothing
+  int hellos;                 // then connections that send a ClientHello and stop
+  int64_t tls_streams;        // TLS states held once they all arrived
+  uint64_t handshakes_refused;
+};
+
+const ArrivalCase kArrivals[] = {
+    {"silent connections hold no TLS state", 4, 3, 0, 0, 0},
+    {"a ClientHello makes its state", 4, 1, 2, 2, 0},
+    {"beyond max_handshakes the next hello is closed", 2, 0, 3, 2, 1},
+    {"silent connections take no handshake slot", 1, 3, 1, 1, 0},
+    {"the cap is per server, not per address", 1, 0, 2, 1, 1},
+};
+
+TEST(Tls, ArrivalTable) {
+  TempDir dir;
+  const std::string cert = dir.path() + "/cert.pem", key = dir.path() + "/key.pem";
+  ASSERT_FALSE(MakeCertificate(dir.path(), "ec", cert, key).empty());
+  const std::string hello = test::ClientHello();
+  ASSERT_FALSE(hello.empty());
+  for (const ArrivalCase& c : kArrivals) {
+    ServeOptions options = test::TestOptions();
+    options.cert_file = cert;
+    options.key_file = key;
+    options.max_handshakes = c.max_handshakes;
+    // The silent connections and the handshakes outlast the test.
+    options.handshake_timeout = std::chrono::minutes(5);
+    auto script = std::make_shared<Script>();
+    RunningServer server(options, script, true);
+    ASSERT_TRUE(server.started()) << c.name << ": " << server.error();
+    auto snapshot = [&] { return server.server().Snapshot(); };
+    std::vector<std::unique_ptr<test::RawClient>> silent, hellos;
+    for (int i = 0; i < c.silent; ++i) {
+      silent.push_back(std::make_unique<test::RawClient>(server.https()));
+      ASSERT_TRUE(silent.back()->connected()) << c.name;
+    }
+    ASSERT_TRUE(test::WaitFor([&] { return snapshot().open_connections == c.silent; })) << c.name;
+    for (int i = 0; i < c.hellos; ++i) {
+      hellos.push_back(std::make_unique<test::RawClient>(server.https(), i % 2 ? "127.0.0.2" : "127.0.0.1"));
+      ASSERT_TRUE(hellos.back()->Send(hello)) << c.name;
+      if (static_cast<std::size_t>(i) < c.max_handshakes) {
+        ASSERT_TRUE(test::WaitFor([&] { return snapshot().handshakes_in_progress == i + 1; })) << c.name;
+      } else {
+        EXPECT_TRUE(hellos.back()->WaitClosed()) << c.name << ": hello " << i << " is refused";
+      }
+    }
+    ASSERT_TRUE(test::WaitFor([&] { return snapshot().handshakes_refused == c.handshakes_refused; }))
+        << c.name << ": " << snapshot().handshakes_refused;
+    EXPECT_EQ(snapshot().tls_streams, c.tls_streams) << c.name;
+    EXPECT_EQ(snapshot().handshakes_in_progress, c.tls_streams) << c.name;
+    EXPECT_EQ(snapshot().connections_refused, 0u) << c.name << ": the connection cap is not the handshake cap";
+
+    // The handshakes given up give their slots and states back: a whole
+    // client is served again.
+    hellos.clear();
+    ASSERT_TRUE(test::WaitFor([&] {
+      const MetricsSnapshot s = snapshot();
+      return s.handshakes_in_progress == 0 && s.tls_streams == 0;
+    })) << c.name;
+    TlsClient client;
+    ASSERT_TRUE(client.Connect(server.https())) << c.name;
+    EXPECT_EQ(client.Exchange(Post("account=5&accountType=0")).status, 200) << c.name;
+    EXPECT_EQ(snapshot().tls_streams, 1) << c.name << ": the served connection, kept alive";
+
+    // A stop closes the silent connections at once (no drain deadline).
+    server.Stop();
+    EXPECT_EQ(snapshot().open_connections, 0) << c.name;
+    for (auto& connection : silent) EXPECT_TRUE(connection->WaitClosed()) << c.name;
   }
 }
 
