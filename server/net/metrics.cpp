@@ -30,13 +30,13 @@ MetricsSnapshot Metrics::Snapshot() const {
   s.log_rows_written = log_rows_written.load();
   s.log_rows_dropped = log_rows_dropped.load();
   s.connections_refused = connections_refused.load();
-  s.handshakes_refused = handshakes_refused.load();
   s.connections_timed_out = connections_timed_out.load();
   s.tls_handshake_failures = tls_handshake_failures.load();
   s.tls_reloads = tls_reloads.load();
   s.tls_reload_failures = tls_reload_failures.load();
   s.open_connections = open_connections.load();
   s.handshakes_in_progress = handshakes_in_progress.load();
+  s.handshakes_waiting = handshakes_waiting.load();
   s.tls_streams = tls_streams.load();
   s.queue_depth = queue_depth.load();
   s.log_queue_depth = log_queue_depth.load();

@@ -31,13 +31,13 @@ struct MetricsSnapshot {
   uint64_t log_rows_written = 0;
   uint64_t log_rows_dropped = 0;
   uint64_t connections_refused = 0;   // beyond max_connections
-  uint64_t handshakes_refused = 0;    // beyond max_handshakes
   uint64_t connections_timed_out = 0;  // a deadline passed
   uint64_t tls_handshake_failures = 0;
   uint64_t tls_reloads = 0;
   uint64_t tls_reload_failures = 0;
   int64_t open_connections = 0;
   int64_t handshakes_in_progress = 0;  // fetch connections in their TLS handshake
+  int64_t handshakes_waiting = 0;  // fetch connections waiting for a handshake slot
   int64_t tls_streams = 0;  // connections holding TLS state (a silent one holds none)
   int64_t queue_depth = 0;
   int64_t log_queue_depth = 0;
@@ -65,7 +65,6 @@ class Metrics {
   std::atomic<uint64_t> log_rows_written{0};
   std::atomic<uint64_t> log_rows_dropped{0};
   std::atomic<uint64_t> connections_refused{0};
-  std::atomic<uint64_t> handshakes_refused{0};
   std::atomic<uint64_t> connections_timed_out{0};
   std::atomic<uint64_t> tls_handshake_failures{0};
   std::atomic<uint64_t> tls_reloads{0};
@@ -73,6 +72,7 @@ class Metrics {
   std::atomic<int64_t> open_connections{0};
   std::atomic<int64_t> open_connections_peak{0};  // highest since the server last looked
   std::atomic<int64_t> handshakes_in_progress{0};
+  std::atomic<int64_t> handshakes_waiting{0};
   std::atomic<int64_t> tls_streams{0};
   std::atomic<int64_t> queue_depth{0};
   std::atomic<int64_t> log_queue_depth{0};

@@ -84,9 +84,6 @@ std::string FormatMetrics(const MetricsSnapshot& s) {
       static_cast<int64_t>(s.log_rows_dropped));
   One(out, "connections_refused_total", "counter",
       "Connections closed at accept: too many open.", static_cast<int64_t>(s.connections_refused));
-  One(out, "tls_handshakes_refused_total", "counter",
-      "Connections closed at their first byte: too many TLS handshakes at once.",
-      static_cast<int64_t>(s.handshakes_refused));
   One(out, "connections_timed_out_total", "counter",
       "Connections closed because a deadline passed.", static_cast<int64_t>(s.connections_timed_out));
   One(out, "tls_handshake_failures_total", "counter", "TLS handshakes that failed.",
@@ -98,6 +95,9 @@ std::string FormatMetrics(const MetricsSnapshot& s) {
   One(out, "open_connections", "gauge", "Fetch connections open now.", s.open_connections);
   One(out, "tls_handshakes_in_progress", "gauge", "Fetch connections in their TLS handshake now.",
       s.handshakes_in_progress);
+  One(out, "tls_handshakes_waiting", "gauge",
+      "Fetch connections whose ClientHello waits for a handshake slot (no TLS state yet).",
+      s.handshakes_waiting);
   One(out, "tls_streams", "gauge", "Connections holding TLS state now (a silent one holds none).",
       s.tls_streams);
   One(out, "queue_depth", "gauge", "Fetches waiting for a database thread.", s.queue_depth);

@@ -9,8 +9,9 @@
 //   - a passed deadline: the connection closes without a reply;
 //   - beyond max_connections, or beyond max_connections_per_address of one
 //     client address: the connection is closed at accept; beyond
-//     max_handshakes https connections in their handshake: closed at its
-//     first byte (a connection that has sent nothing holds no TLS state);
+//     max_handshakes https connections in their handshake, a new one waits
+//     its turn within its handshake deadline (a connection that has sent
+//     nothing, or waits its turn, holds no TLS state);
 //   - over the rate limit, a full database queue, a wait in it beyond
 //     queue_wait_limit, DatabaseUnavailable: HTTP 503, empty body;
 //   - every reply: Content-Length, Content-Type: text/plain, and
@@ -63,8 +64,8 @@ struct ServeOptions {
   unsigned net_threads = 0;           // threads running the network; 0: one a core
   std::size_t max_connections = 10000;  // open fetch connections; more are closed at accept
   std::size_t max_handshakes = 256;   // https connections in their handshake at once (at
-                                      // least 1); more are closed at their first byte, before
-                                      // any TLS state is made for them
+                                      // least 1); more wait their turn, in arrival order and
+                                      // within handshake_timeout, holding no TLS state
   std::size_t max_connections_per_address = 64;  // open fetch connections of one client
                                         // address (IPv6: its /64; a trusted proxy: no cap),
                                         // more are closed at accept; 0: no cap

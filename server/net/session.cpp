@@ -57,6 +57,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   ~Session() override {
     state_.registry.Remove(this);
+    LeaveLine();
     ReleaseHandshakeSlot();
     if (kTls && stream_) state_.metrics.tls_streams.fetch_sub(1);
     if (site_ == Site::kFetch) {
@@ -98,8 +99,10 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       self->stop_requested_ = true;
       // A connection between requests has nothing in progress: close it now.
       if (!self->stream_) {
-        boost::system::error_code ignored;
-        self->socket_.cancel(ignored);
+        self->arrival_.cancel();
+        self->LeaveLine();
+        self->phase_ = Phase::kClosing;
+        self->CloseSocket();
       } else if (self->phase_ == Phase::kIdle || self->phase_ == Phase::kClosing) {
         self->Lowest().cancel();
       }
@@ -107,44 +110,84 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
  private:
-  enum class Phase { kArriving, kHandshake, kIdle, kRequest, kWaiting, kWriting, kClosing };
+  enum class Phase { kArriving, kAwaitingSlot, kHandshake, kIdle, kRequest, kWaiting, kWriting, kClosing };
 
   beast::tcp_stream& Lowest() { return beast::get_lowest_layer(*stream_); }
 
   void OnArrivalDeadline() {
-    if (phase_ != Phase::kArriving) return;
-    arrival_timed_out_ = true;
-    boost::system::error_code ignored;
-    socket_.cancel(ignored);
+    if (phase_ == Phase::kArriving) {
+      arrival_timed_out_ = true;
+      boost::system::error_code ignored;
+      socket_.cancel(ignored);
+    } else if (phase_ == Phase::kAwaitingSlot) {
+      // Its turn did not come within the handshake deadline.
+      state_.metrics.connections_timed_out.fetch_add(1);
+      LeaveLine();
+      phase_ = Phase::kClosing;
+      CloseSocket();
+    }
   }
 
-  // The first byte (or the peer's close) is here: the stream is made now.
+  // The first byte (or the peer's close) is here: the stream is made now,
+  // for https once a handshake slot is free.
   void OnArrival(boost::system::error_code ec) {
-    arrival_.cancel();
     if (arrival_timed_out_) {
       state_.metrics.connections_timed_out.fetch_add(1);
       return CloseSocket();
     }
-    if (ec || Stopping()) return CloseSocket();
+    if (ec || Stopping()) {
+      arrival_.cancel();
+      return CloseSocket();
+    }
     if constexpr (kTls) {
-      // Beyond max_handshakes at once a connection is closed before any TLS
-      // state is made for it: its client tries again later.
-      if (site_ == Site::kFetch && !TakeHandshakeSlot()) {
-        state_.metrics.handshakes_refused.fetch_add(1);
-        return CloseSocket();
+      if (site_ == Site::kFetch) {
+        std::weak_ptr<Session> weak = this->shared_from_this();
+        const std::atomic<bool>* stopping = &state_.stopping;
+        const bool now = state_.handshake_slots.TakeOrWait([weak, stopping] {
+          if (stopping->load()) return false;  // the stop closes the waiting
+          std::shared_ptr<Session> self = weak.lock();
+          if (!self) return false;
+          net::post(self->arrival_.get_executor(), [self] { self->OnSlot(); });
+          return true;
+        });
+        if (!now) {
+          // In line, still under the arrival deadline, holding no TLS state.
+          phase_ = Phase::kAwaitingSlot;
+          waiting_slot_ = true;
+          state_.metrics.handshakes_waiting.fetch_add(1);
+          return;
+        }
+        TookHandshakeSlot();
       }
-      stream_.emplace(std::move(socket_), *tls_);
-      state_.metrics.tls_streams.fetch_add(1);
-      phase_ = Phase::kHandshake;
-      Lowest().expires_at(request_start_ + state_.options.handshake_timeout);
-      stream_->async_handshake(net::ssl::stream_base::server,
-                               [self = this->shared_from_this()](boost::system::error_code e) {
-                                 self->OnHandshake(e);
-                               });
+      StartHandshake();
     } else {
+      arrival_.cancel();
       stream_.emplace(std::move(socket_));
       ReadNext();
     }
+  }
+
+  // A slot handed on by a finished handshake: taken for this connection.
+  void OnSlot() {
+    TookHandshakeSlot();
+    LeaveLine();
+    if (phase_ != Phase::kAwaitingSlot || Stopping()) {
+      ReleaseHandshakeSlot();
+      return CloseSocket();
+    }
+    StartHandshake();
+  }
+
+  void StartHandshake() {
+    arrival_.cancel();
+    stream_.emplace(std::move(socket_), *tls_);
+    state_.metrics.tls_streams.fetch_add(1);
+    phase_ = Phase::kHandshake;
+    Lowest().expires_at(request_start_ + state_.options.handshake_timeout);
+    stream_->async_handshake(net::ssl::stream_base::server,
+                             [self = this->shared_from_this()](boost::system::error_code e) {
+                               self->OnHandshake(e);
+                             });
   }
 
   void CloseSocket() {
@@ -152,20 +195,22 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     socket_.close(ignored);
   }
 
-  bool TakeHandshakeSlot() {
-    const auto cap = static_cast<int64_t>(std::max<std::size_t>(state_.options.max_handshakes, 1));
-    if (state_.metrics.handshakes_in_progress.fetch_add(1) < cap) {
-      handshake_slot_ = true;
-      return true;
-    }
-    state_.metrics.handshakes_in_progress.fetch_sub(1);
-    return false;
+  void TookHandshakeSlot() {
+    handshake_slot_ = true;
+    state_.metrics.handshakes_in_progress.fetch_add(1);
   }
 
   void ReleaseHandshakeSlot() {
     if (!handshake_slot_) return;
     handshake_slot_ = false;
     state_.metrics.handshakes_in_progress.fetch_sub(1);
+    state_.handshake_slots.Give();
+  }
+
+  void LeaveLine() {
+    if (!waiting_slot_) return;
+    waiting_slot_ = false;
+    state_.metrics.handshakes_waiting.fetch_sub(1);
   }
 
   std::size_t HeaderLimit() const {
@@ -505,6 +550,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   bool head_ = false;
   bool arrival_timed_out_ = false;
   bool handshake_slot_ = false;  // holds one of max_handshakes
+  bool waiting_slot_ = false;    // in line for one
   unsigned version_ = 11;
   unsigned served_ = 0;
   Steady::time_point request_start_{};
