@@ -80,8 +80,12 @@ bool Listener::Reserve(const std::string& peer_slot) {
     return false;
   }
   const auto cap = static_cast<int64_t>(state_.options.max_connections);
-  if (state_.metrics.open_connections.fetch_add(1) < cap) {
-    if (peer_slot.empty() || state_.peer_slots.Take(peer_slot)) return true;
+  const int64_t open = state_.metrics.open_connections.fetch_add(1);
+  if (open < cap) {
+    if (peer_slot.empty() || state_.peer_slots.Take(peer_slot)) {
+      state_.metrics.NoteOpen(open + 1);
+      return true;
+    }
   }
   state_.metrics.open_connections.fetch_sub(1);
   state_.metrics.connections_refused.fetch_add(1);

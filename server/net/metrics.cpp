@@ -35,6 +35,9 @@ MetricsSnapshot Metrics::Snapshot() const {
   s.tls_reloads = tls_reloads.load();
   s.tls_reload_failures = tls_reload_failures.load();
   s.open_connections = open_connections.load();
+  s.handshakes_in_progress = handshakes_in_progress.load();
+  s.handshakes_waiting = handshakes_waiting.load();
+  s.tls_streams = tls_streams.load();
   s.queue_depth = queue_depth.load();
   s.log_queue_depth = log_queue_depth.load();
   s.database_up = database_up.load();

@@ -36,6 +36,9 @@ struct MetricsSnapshot {
   uint64_t tls_reloads = 0;
   uint64_t tls_reload_failures = 0;
   int64_t open_connections = 0;
+  int64_t handshakes_in_progress = 0;  // fetch connections in their TLS handshake
+  int64_t handshakes_waiting = 0;  // fetch connections waiting for a handshake slot
+  int64_t tls_streams = 0;  // connections holding TLS state (a silent one holds none)
   int64_t queue_depth = 0;
   int64_t log_queue_depth = 0;
   bool database_up = true;  // the last fetch the database was asked about was answered
@@ -48,6 +51,12 @@ std::string FormatMetrics(const MetricsSnapshot& snapshot);
 class Metrics {
  public:
   void CountFetch(int status, uint64_t micros);
+  // Raises open_connections_peak to `open` when it is below.
+  void NoteOpen(int64_t open) {
+    int64_t peak = open_connections_peak.load(std::memory_order_relaxed);
+    while (peak < open && !open_connections_peak.compare_exchange_weak(peak, open)) {
+    }
+  }
   void CountUnavailable(Unavailable reason) {
     unavailable_[static_cast<std::size_t>(reason)].fetch_add(1, std::memory_order_relaxed);
   }
@@ -61,6 +70,10 @@ class Metrics {
   std::atomic<uint64_t> tls_reloads{0};
   std::atomic<uint64_t> tls_reload_failures{0};
   std::atomic<int64_t> open_connections{0};
+  std::atomic<int64_t> open_connections_peak{0};  // highest since the server last looked
+  std::atomic<int64_t> handshakes_in_progress{0};
+  std::atomic<int64_t> handshakes_waiting{0};
+  std::atomic<int64_t> tls_streams{0};
   std::atomic<int64_t> queue_depth{0};
   std::atomic<int64_t> log_queue_depth{0};
   std::atomic<bool> database_up{true};

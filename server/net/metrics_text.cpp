@@ -93,6 +93,13 @@ std::string FormatMetrics(const MetricsSnapshot& s) {
   One(out, "tls_reload_failures_total", "counter", "Reloads that failed (the old key stays).",
       static_cast<int64_t>(s.tls_reload_failures));
   One(out, "open_connections", "gauge", "Fetch connections open now.", s.open_connections);
+  One(out, "tls_handshakes_in_progress", "gauge", "Fetch connections in their TLS handshake now.",
+      s.handshakes_in_progress);
+  One(out, "tls_handshakes_waiting", "gauge",
+      "Fetch connections whose ClientHello waits for a handshake slot (no TLS state yet).",
+      s.handshakes_waiting);
+  One(out, "tls_streams", "gauge", "Connections holding TLS state now (a silent one holds none).",
+      s.tls_streams);
   One(out, "queue_depth", "gauge", "Fetches waiting for a database thread.", s.queue_depth);
   One(out, "log_queue_depth", "gauge", "Fetch log rows waiting for the writer.", s.log_queue_depth);
   One(out, "database_up", "gauge", "1 unless the last fetch asked of the database failed.", s.database_up ? 1 : 0);

@@ -8,7 +8,10 @@
 //     a request HTTP cannot read: 400 "Malformed request", then close;
 //   - a passed deadline: the connection closes without a reply;
 //   - beyond max_connections, or beyond max_connections_per_address of one
-//     client address: the connection is closed at accept;
+//     client address: the connection is closed at accept; beyond
+//     max_handshakes https connections in their handshake, a new one waits
+//     its turn within its handshake deadline (a connection that has sent
+//     nothing, or waits its turn, holds no TLS state);
 //   - over the rate limit, a full database queue, a wait in it beyond
 //     queue_wait_limit, DatabaseUnavailable: HTTP 503, empty body;
 //   - every reply: Content-Length, Content-Type: text/plain, and
@@ -58,8 +61,11 @@ struct ServeOptions {
 
   // Limits below have defaults a vendor rarely changes; the tests set short
   // deadlines. Each is a bound on what one outsider can make the server hold.
-  unsigned net_threads = 2;           // threads running the network (at least 1)
+  unsigned net_threads = 0;           // threads running the network; 0: one a core
   std::size_t max_connections = 10000;  // open fetch connections; more are closed at accept
+  std::size_t max_handshakes = 256;   // https connections in their handshake at once (at
+                                      // least 1); more wait their turn, in arrival order and
+                                      // within handshake_timeout, holding no TLS state
   std::size_t max_connections_per_address = 64;  // open fetch connections of one client
                                         // address (IPv6: its /64; a trusted proxy: no cap),
                                         // more are closed at accept; 0: no cap

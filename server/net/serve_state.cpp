@@ -32,6 +32,7 @@ ServeState::ServeState(const ServeOptions& o, LogWriter::Tuning log_tuning)
       log(o.log_queue_limit, metrics, std::move(log_tuning)),
       peer_slots(o.max_connections_per_address),
       admin_peer_slots(o.max_admin_connections_per_address),
+      handshake_slots(o.max_handshakes),
       rate_(o.rate_limit, o.rate_burst, o.rate_table_size) {}
 
 bool ServeState::AllowRate(const std::string& key) {

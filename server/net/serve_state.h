@@ -12,6 +12,7 @@
 
 #include "server/net/client_address.h"
 #include "server/net/db_pool.h"
+#include "server/net/handshake_slots.h"
 #include "server/net/log_writer.h"
 #include "server/net/metrics.h"
 #include "server/net/peer_slots.h"
@@ -59,6 +60,7 @@ struct ServeState {
   SessionRegistry registry;
   PeerSlots peer_slots;
   PeerSlots admin_peer_slots;   // the admin listener's connections per address
+  HandshakeSlots handshake_slots;  // the fetch side's TLS handshakes at once
   std::atomic<int64_t> admin_connections{0};
   // Set once by a stop; sessions read it before keeping a connection alive.
   std::atomic<bool> stopping{false};

@@ -1,5 +1,10 @@
 #include "server/net/server.h"
 
+#include <malloc.h>
+
+#include <algorithm>
+#include <thread>
+
 #include <boost/asio/post.hpp>
 
 #include "server/net/endpoint_text.h"
@@ -12,6 +17,7 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
 constexpr std::chrono::milliseconds kDrainPoll{20};
+constexpr std::chrono::seconds kTrimEvery{5};
 
 }  // namespace
 
@@ -54,12 +60,21 @@ bool PlanListeners(const ServeOptions& o, ListenPlan& plan, std::string& error) 
   return true;
 }
 
+unsigned NetThreads(unsigned net_threads, unsigned cores) {
+  if (net_threads != 0) return net_threads;
+  return std::max(cores, 1u);
+}
+
+bool ShouldTrim(int64_t peak, int64_t open) { return peak >= 2 * std::max<int64_t>(open, 0) + kTrimFloor; }
+
 Server::Server(const ServeOptions& options, FetchServiceFactory factory,
                LogWriter::Tuning log_tuning)
     : factory_(std::move(factory)),
       state_(options, std::move(log_tuning)),
-      io_(static_cast<int>(std::max(options.net_threads, 1u))),
-      drain_timer_(io_) {}
+      io_(static_cast<int>(NetThreads(options.net_threads, std::thread::hardware_concurrency()))),
+      drain_timer_(io_),
+      trim_timer_(io_),
+      net_threads_(NetThreads(options.net_threads, std::thread::hardware_concurrency())) {}
 
 Server::~Server() {
   // Run not called, or Start failed: nothing runs the network; stop the rest.
@@ -113,6 +128,7 @@ bool Server::Start(const ListenPlan& plan, std::string& error) {
     return false;
   }
   for (const auto& listener : listeners_) listener->Start();
+  WatchMemory();
   return true;
 }
 
@@ -139,7 +155,7 @@ std::optional<tcp::endpoint> Server::admin_endpoint() const {
 std::string Server::pin() { return state_.CurrentTls().pin; }
 
 void Server::Run() {
-  const unsigned extra = std::max(state_.options.net_threads, 1u) - 1;
+  const unsigned extra = net_threads_ - 1;
   std::vector<std::thread> threads;
   for (unsigned i = 0; i < extra; ++i) threads.emplace_back([this] { io_.run(); });
   io_.run();
@@ -157,6 +173,7 @@ void Server::RequestStop() {
 void Server::BeginStop() {
   if (state_.stopping.exchange(true)) return;
   for (const auto& listener : listeners_) listener->Close();
+  trim_timer_.cancel();
   state_.registry.StopAll();
   drain_deadline_ = std::chrono::steady_clock::now() + state_.options.drain_timeout;
   CheckDrained();
@@ -172,6 +189,16 @@ void Server::CheckDrained() {
   }
   drain_timer_.expires_after(kDrainPoll);
   drain_timer_.async_wait([this](boost::system::error_code) { CheckDrained(); });
+}
+
+void Server::WatchMemory() {
+  trim_timer_.expires_after(kTrimEvery);
+  trim_timer_.async_wait([this](boost::system::error_code ec) {
+    if (ec || state_.stopping.load()) return;
+    const int64_t open = state_.metrics.open_connections.load();
+    if (ShouldTrim(state_.metrics.open_connections_peak.exchange(open), open)) ::malloc_trim(0);
+    WatchMemory();
+  });
 }
 
 bool Server::ReloadTls(std::string& message) {

@@ -33,6 +33,16 @@ struct ListenPlan {
 // listener is left on.
 bool PlanListeners(const ServeOptions& options, ListenPlan& plan, std::string& error);
 
+// The network threads a serve runs: net_threads, or with 0 one a core (as
+// `cores` tells; at least 1).
+unsigned NetThreads(unsigned net_threads, unsigned cores);
+
+// After a burst the freed memory of its connections goes back to the system:
+// true when the fetch connections open now are far fewer than at the peak
+// since the last look (`peak` at least kTrimFloor above twice `open`).
+inline constexpr int64_t kTrimFloor = 64;
+bool ShouldTrim(int64_t peak, int64_t open);
+
 class Server {
  public:
   Server(const ServeOptions& options, FetchServiceFactory factory,
@@ -56,7 +66,7 @@ class Server {
 
   boost::asio::io_context& io() { return io_; }
 
-  // Runs the network on net_threads threads (this one included) until a stop
+  // Runs the network on NetThreads threads (this one included) until a stop
   // has drained: then stops the database threads, writes the log's queue and
   // returns. Call once, after Start.
   void Run();
@@ -77,6 +87,7 @@ class Server {
   bool ReloadFetchTls(std::string& message);
   void BeginStop();
   void CheckDrained();
+  void WatchMemory();  // every kTrimEvery, ShouldTrim: malloc_trim
 
   FetchServiceFactory factory_;
   ServeState state_;
@@ -86,6 +97,8 @@ class Server {
   // a session, while the state the sessions use is alive.
   boost::asio::io_context io_;
   boost::asio::steady_timer drain_timer_;
+  boost::asio::steady_timer trim_timer_;
+  const unsigned net_threads_;
   std::chrono::steady_clock::time_point drain_deadline_{};
   std::vector<std::shared_ptr<Listener>> listeners_;
   std::shared_ptr<Listener> http_, https_listener_, metrics_, admin_;

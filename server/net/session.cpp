@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -35,6 +36,7 @@ constexpr std::size_t kFirstRead = 512;
 // most kLingerTime.
 constexpr std::size_t kLingerBytes = 64 * 1024;
 constexpr std::chrono::seconds kLingerTime{2};
+constexpr std::size_t kDiscardChunk = 4096;
 
 std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
 
@@ -49,11 +51,15 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
         site_(site),
         peer_slot_(std::move(peer_slot)),
         tls_(std::move(tls)),
-        stream_(MakeStream(std::move(socket), tls_.get())),
+        socket_(std::move(socket)),
+        arrival_(socket_.get_executor()),
         buffer_(HeaderLimit() + BodyLimit() + kFirstRead) {}
 
   ~Session() override {
     state_.registry.Remove(this);
+    LeaveLine();
+    ReleaseHandshakeSlot();
+    if (kTls && stream_) state_.metrics.tls_streams.fetch_sub(1);
     if (site_ == Site::kFetch) {
       if (!peer_slot_.empty()) state_.peer_slots.Give(peer_slot_);
       state_.metrics.open_connections.fetch_sub(1);
@@ -68,44 +74,144 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   void Begin() {
     state_.registry.Add(this->shared_from_this());
     boost::system::error_code ec;
-    const tcp::endpoint peer = Lowest().socket().remote_endpoint(ec);
-    if (ec) return Lowest().close();
+    const tcp::endpoint peer = socket_.remote_endpoint(ec);
+    if (ec) return CloseSocket();
     peer_ = Canonical(peer.address());
     client_ = peer_.to_string();
-    if constexpr (kTls) {
-      phase_ = Phase::kHandshake;
-      Lowest().expires_after(state_.options.handshake_timeout);
-      stream_.async_handshake(net::ssl::stream_base::server,
-                              [self = this->shared_from_this()](boost::system::error_code e) {
-                                self->OnHandshake(e);
-                              });
-    } else {
-      request_start_ = Steady::now();
-      ReadNext();
-    }
+    // Until its first byte a connection holds its socket and a timer only:
+    // no TLS state, no buffer. The handshake (or the first request's header)
+    // is due by the same deadline as before.
+    request_start_ = Steady::now();
+    phase_ = Phase::kArriving;
+    arrival_.expires_at(request_start_ + (kTls ? state_.options.handshake_timeout
+                                               : state_.options.header_timeout));
+    arrival_.async_wait([self = this->shared_from_this()](boost::system::error_code e) {
+      if (!e) self->OnArrivalDeadline();
+    });
+    socket_.async_wait(tcp::socket::wait_read,
+                       [self = this->shared_from_this()](boost::system::error_code e) {
+                         self->OnArrival(e);
+                       });
   }
 
   void Stop() override {
-    net::post(stream_.get_executor(), [self = this->shared_from_this()] {
+    net::post(arrival_.get_executor(), [self = this->shared_from_this()] {
       self->stop_requested_ = true;
       // A connection between requests has nothing in progress: close it now.
-      if (self->phase_ == Phase::kIdle || self->phase_ == Phase::kClosing) self->Lowest().cancel();
+      if (!self->stream_) {
+        self->arrival_.cancel();
+        self->LeaveLine();
+        self->phase_ = Phase::kClosing;
+        self->CloseSocket();
+      } else if (self->phase_ == Phase::kIdle || self->phase_ == Phase::kClosing) {
+        self->Lowest().cancel();
+      }
     });
   }
 
  private:
-  enum class Phase { kHandshake, kIdle, kRequest, kWaiting, kWriting, kClosing };
+  enum class Phase { kArriving, kAwaitingSlot, kHandshake, kIdle, kRequest, kWaiting, kWriting, kClosing };
 
-  static Stream MakeStream(tcp::socket&& socket, net::ssl::context* context) {
-    if constexpr (kTls) {
-      return Stream(std::move(socket), *context);
-    } else {
-      (void)context;
-      return Stream(std::move(socket));
+  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(*stream_); }
+
+  void OnArrivalDeadline() {
+    if (phase_ == Phase::kArriving) {
+      arrival_timed_out_ = true;
+      boost::system::error_code ignored;
+      socket_.cancel(ignored);
+    } else if (phase_ == Phase::kAwaitingSlot) {
+      // Its turn did not come within the handshake deadline.
+      state_.metrics.connections_timed_out.fetch_add(1);
+      LeaveLine();
+      phase_ = Phase::kClosing;
+      CloseSocket();
     }
   }
 
-  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
+  // The first byte (or the peer's close) is here: the stream is made now,
+  // for https once a handshake slot is free.
+  void OnArrival(boost::system::error_code ec) {
+    if (arrival_timed_out_) {
+      state_.metrics.connections_timed_out.fetch_add(1);
+      return CloseSocket();
+    }
+    if (ec || Stopping()) {
+      arrival_.cancel();
+      return CloseSocket();
+    }
+    if constexpr (kTls) {
+      if (site_ == Site::kFetch) {
+        std::weak_ptr<Session> weak = this->shared_from_this();
+        const std::atomic<bool>* stopping = &state_.stopping;
+        const bool now = state_.handshake_slots.TakeOrWait([weak, stopping] {
+          if (stopping->load()) return false;  // the stop closes the waiting
+          std::shared_ptr<Session> self = weak.lock();
+          if (!self) return false;
+          net::post(self->arrival_.get_executor(), [self] { self->OnSlot(); });
+          return true;
+        });
+        if (!now) {
+          // In line, still under the arrival deadline, holding no TLS state.
+          phase_ = Phase::kAwaitingSlot;
+          waiting_slot_ = true;
+          state_.metrics.handshakes_waiting.fetch_add(1);
+          return;
+        }
+        TookHandshakeSlot();
+      }
+      StartHandshake();
+    } else {
+      arrival_.cancel();
+      stream_.emplace(std::move(socket_));
+      ReadNext();
+    }
+  }
+
+  // A slot handed on by a finished handshake: taken for this connection.
+  void OnSlot() {
+    TookHandshakeSlot();
+    LeaveLine();
+    if (phase_ != Phase::kAwaitingSlot || Stopping()) {
+      ReleaseHandshakeSlot();
+      return CloseSocket();
+    }
+    StartHandshake();
+  }
+
+  void StartHandshake() {
+    arrival_.cancel();
+    stream_.emplace(std::move(socket_), *tls_);
+    state_.metrics.tls_streams.fetch_add(1);
+    phase_ = Phase::kHandshake;
+    Lowest().expires_at(request_start_ + state_.options.handshake_timeout);
+    stream_->async_handshake(net::ssl::stream_base::server,
+                             [self = this->shared_from_this()](boost::system::error_code e) {
+                               self->OnHandshake(e);
+                             });
+  }
+
+  void CloseSocket() {
+    boost::system::error_code ignored;
+    socket_.close(ignored);
+  }
+
+  void TookHandshakeSlot() {
+    handshake_slot_ = true;
+    state_.metrics.handshakes_in_progress.fetch_add(1);
+  }
+
+  void ReleaseHandshakeSlot() {
+    if (!handshake_slot_) return;
+    handshake_slot_ = false;
+    state_.metrics.handshakes_in_progress.fetch_sub(1);
+    state_.handshake_slots.Give();
+  }
+
+  void LeaveLine() {
+    if (!waiting_slot_) return;
+    waiting_slot_ = false;
+    state_.metrics.handshakes_waiting.fetch_sub(1);
+  }
 
   std::size_t HeaderLimit() const {
     return site_ == Site::kAdmin ? state_.options.admin_header_limit : state_.options.header_limit;
@@ -117,6 +223,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   bool Stopping() const { return stop_requested_ || state_.stopping.load(); }
 
   void OnHandshake(boost::system::error_code ec) {
+    ReleaseHandshakeSlot();
     if (ec) {
       if (ec == beast::error::timeout) {
         state_.metrics.connections_timed_out.fetch_add(1);
@@ -142,12 +249,14 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       return ReadHeader();
     }
     phase_ = Phase::kIdle;
+    // Between requests the buffer holds no more than the first read needs.
+    buffer_.shrink_to_fit();
     // The first request's header is due header_timeout after the connection
     // began; a kept-alive connection's next request must start within
     // idle_timeout.
     Lowest().expires_at(served_ == 0 ? request_start_ + state_.options.header_timeout
                                      : Steady::now() + state_.options.idle_timeout);
-    stream_.async_read_some(buffer_.prepare(kFirstRead),
+    stream_->async_read_some(buffer_.prepare(kFirstRead),
                             [self = this->shared_from_this()](boost::system::error_code ec,
                                                               std::size_t n) {
                               self->OnFirstBytes(ec, n);
@@ -168,7 +277,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     phase_ = Phase::kRequest;
     const auto& o = state_.options;
     Lowest().expires_at(request_start_ + std::min(o.header_timeout, o.request_timeout));
-    http::async_read_header(stream_, buffer_, *parser_,
+    http::async_read_header(*stream_, buffer_, *parser_,
                             [self = this->shared_from_this()](boost::system::error_code ec,
                                                               std::size_t) {
                               self->OnHeader(ec);
@@ -182,7 +291,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     version_ = parser_->get().version();
     const auto& o = state_.options;
     Lowest().expires_at(std::min(received_steady_ + o.body_timeout, request_start_ + o.request_timeout));
-    http::async_read(stream_, buffer_, *parser_,
+    http::async_read(*stream_, buffer_, *parser_,
                      [self = this->shared_from_this()](boost::system::error_code e, std::size_t) {
                        self->OnBody(e);
                      });
@@ -252,7 +361,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     input.https = kTls;
     input.received = received_;
     phase_ = Phase::kWaiting;
-    const auto executor = stream_.get_executor();
+    const auto executor = stream_->get_executor();
     const bool queued = state_.pool.TrySubmit(
         [self = this->shared_from_this(), executor, input = std::move(input),
          queued_at = Steady::now()](FetchService& service) mutable {
@@ -289,7 +398,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     input.https = kTls;
     input.received = received_;
     phase_ = Phase::kWaiting;
-    const auto executor = stream_.get_executor();
+    const auto executor = stream_->get_executor();
     const bool queued = state_.pool.TrySubmit(
         [self = this->shared_from_this(), executor, input = std::move(input)](FetchService& service) mutable {
           std::optional<AdminAnswer> answer;
@@ -369,13 +478,14 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
     phase_ = Phase::kWriting;
     Lowest().expires_after(state_.options.write_timeout);
-    http::async_write(stream_, response_,
+    http::async_write(*stream_, response_,
                       [self = this->shared_from_this()](boost::system::error_code ec, std::size_t) {
                         self->OnWrite(ec);
                       });
   }
 
   void OnWrite(boost::system::error_code ec) {
+    response_ = {};  // its body is sent: not held while the connection waits
     if (site_ == Site::kFetch) {
       const auto micros =
           std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - received_steady_);
@@ -400,7 +510,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (!graceful || stop_requested_) return Lowest().close();
     Lowest().expires_after(kLingerTime);
     if constexpr (kTls) {
-      stream_.async_shutdown([self = this->shared_from_this()](boost::system::error_code) {
+      stream_->async_shutdown([self = this->shared_from_this()](boost::system::error_code) {
         self->Lowest().close();
       });
     } else {
@@ -411,8 +521,9 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   void Discard() {
-    stream_.async_read_some(
-        net::buffer(discard_),
+    buffer_.clear();
+    stream_->async_read_some(
+        buffer_.prepare(std::min(kDiscardChunk, buffer_.max_size())),
         [self = this->shared_from_this()](boost::system::error_code ec, std::size_t n) {
           self->discarded_ += n;
           if (ec || self->discarded_ >= kLingerBytes) return self->Lowest().close();
@@ -424,23 +535,27 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   const Site site_;
   const std::string peer_slot_;
   const std::shared_ptr<net::ssl::context> tls_;  // outlives stream_, which uses it
-  Stream stream_;
+  tcp::socket socket_;            // until the first byte; then moved into stream_
+  net::steady_timer arrival_;     // the deadline of the wait for that byte
+  std::optional<Stream> stream_;  // made once the first byte is here
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   http::response<http::string_body> response_;
   FetchLogRow row_;
   net::ip::address peer_;
   std::string client_;
-  Phase phase_ = Phase::kIdle;
+  Phase phase_ = Phase::kArriving;
   bool stop_requested_ = false;
   bool keep_alive_ = false;
   bool head_ = false;
+  bool arrival_timed_out_ = false;
+  bool handshake_slot_ = false;  // holds one of max_handshakes
+  bool waiting_slot_ = false;    // in line for one
   unsigned version_ = 11;
   unsigned served_ = 0;
   Steady::time_point request_start_{};
   Steady::time_point received_steady_{};
   Clock::time_point received_{};
-  std::array<char, 4096> discard_{};
   std::size_t discarded_ = 0;
 };
 

@@ -63,6 +63,8 @@ TlsIdentity LoadTlsIdentity(const std::string& cert_file, const std::string& key
   SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
   // No renegotiation: a client could make the server do handshakes for free.
   SSL_CTX_set_options(native, SSL_OP_NO_RENEGOTIATION);
+  // A connection between requests gives its record buffers back.
+  SSL_CTX_set_mode(native, SSL_MODE_RELEASE_BUFFERS);
   context->set_password_callback(
       [](std::size_t, ssl::context::password_purpose) { return std::string(); });
   boost::system::error_code ec;

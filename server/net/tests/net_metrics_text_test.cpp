@@ -56,6 +56,9 @@ MetricsSnapshot Busy() {
   s.queue_depth = 12;
   s.log_queue_depth = 13;
   s.database_up = false;
+  s.handshakes_waiting = 14;
+  s.handshakes_in_progress = 15;
+  s.tls_streams = 16;
   return s;
 }
 
@@ -64,7 +67,8 @@ const TextCase kTexts[] = {
      {"parambridge_fetches_total{status=\"100\"} 0", "parambridge_fetches_total{status=\"other\"} 0",
       "parambridge_fetch_duration_seconds_bucket{le=\"+Inf\"} 0",
       "parambridge_fetch_duration_seconds_sum 0", "parambridge_fetch_duration_seconds_count 0",
-      "parambridge_log_rows_dropped_total 0", "parambridge_database_up 1"}},
+      "parambridge_log_rows_dropped_total 0", "parambridge_database_up 1",
+      "parambridge_tls_handshakes_waiting 0", "parambridge_tls_streams 0"}},
     {"busy", Busy(),
      {"parambridge_fetches_total{status=\"100\"} 7", "parambridge_fetches_total{status=\"201\"} 2",
       "parambridge_fetches_total{status=\"202\"} 0", "parambridge_fetches_total{status=\"503\"} 5",
@@ -88,7 +92,8 @@ const TextCase kTexts[] = {
       "parambridge_tls_handshake_failures_total 9", "parambridge_tls_reloads_total 1",
       "parambridge_tls_reload_failures_total 2", "parambridge_open_connections 11",
       "parambridge_queue_depth 12", "parambridge_log_queue_depth 13",
-      "parambridge_database_up 0"}},
+      "parambridge_database_up 0", "parambridge_tls_handshakes_waiting 14",
+      "parambridge_tls_handshakes_in_progress 15", "parambridge_tls_streams 16"}},
 };
 
 TEST(MetricsText, Table) {

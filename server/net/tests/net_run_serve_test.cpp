@@ -163,5 +163,41 @@ TEST(RunServe, ReadySighupSigterm) {
   EXPECT_TRUE(slow_logged) << "the log is flushed before RunServe returns";
 }
 
+// How many network threads a serve runs, and when the memory of a burst's
+// connections goes back to the system.
+struct ThreadsCase {
+  unsigned asked, cores, runs;
+};
+struct TrimCase {
+  int64_t peak, open;
+  bool trim;
+};
+
+TEST(RunServe, ThreadsAndTrimTable) {
+  const ThreadsCase threads[] = {
+      {0, 2, 2},   // the default: one a core, as nginx runs a worker a core
+      {0, 8, 8},
+      {0, 0, 1},   // the core count unknown
+      {3, 2, 3},   // asked for: as asked
+      {1, 16, 1},
+  };
+  for (const ThreadsCase& c : threads) {
+    EXPECT_EQ(NetThreads(c.asked, c.cores), c.runs) << c.asked << " on " << c.cores << " cores";
+  }
+  const TrimCase trims[] = {
+      {0, 0, false},                        // nothing happened
+      {kTrimFloor - 1, 0, false},           // a few connections: not worth a trim
+      {kTrimFloor, 0, true},                // a burst, all gone
+      {10000, 5000, false},                 // half of it still open
+      {10000, 4968, true},                  // 10000 = 2 * 4968 + 64
+      {10000, 4969, false},
+      {5, 100, false},                      // rising
+      {200, -1, true},                      // a gauge read mid-update below 0 counts as 0
+  };
+  for (const TrimCase& c : trims) {
+    EXPECT_EQ(ShouldTrim(c.peak, c.open), c.trim) << c.peak << " -> " << c.open;
+  }
+}
+
 }  // namespace
 }  // namespace pbs

@@ -121,4 +121,21 @@ std::string MakeCertificate(const std::string& dir, const std::string& kind,
   return "sha256//" + value;
 }
 
+std::string ClientHello() {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  SSL* ssl = SSL_new(context);
+  BIO* in = BIO_new(BIO_s_mem());
+  BIO* out = BIO_new(BIO_s_mem());
+  SSL_set_bio(ssl, in, out);  // the SSL owns both now
+  SSL_set_connect_state(ssl);
+  SSL_do_handshake(ssl);  // wants to read the server's reply: its hello is in `out`
+  std::string hello;
+  char chunk[4096];
+  int n = 0;
+  while ((n = BIO_read(out, chunk, sizeof chunk)) > 0) hello.append(chunk, static_cast<std::size_t>(n));
+  SSL_free(ssl);
+  SSL_CTX_free(context);
+  return hello;
+}
+
 }  // namespace pbs::test

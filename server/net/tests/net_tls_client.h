@@ -31,6 +31,10 @@ class TlsClient {
   std::string pending_;  // bytes read past the last reply
 };
 
+// The first flight of a TLS client (its ClientHello), as bytes to send on a
+// raw connection that then says nothing more: a handshake left in progress.
+std::string ClientHello();
+
 // Makes a self-signed certificate and its key in `dir` with the openssl
 // command: "rsa" (2048 bits) or "ec" (P-256). Returns the openssl command's
 // pin of the key (sha256//...), empty when openssl failed.
