@@ -127,7 +127,7 @@ for n in 4 5; do
 done
 cp "$root/README.md" "$root/CHANGELOG.md" "$stage/"
 mkdir -p "$stage/docs"
-cp "$root"/docs/* "$stage/docs/"
+cp -R "$root"/docs/. "$stage/docs/"
 
 # The customer's package: the same DLL files, the vendor's programs, the
 # installation page.
