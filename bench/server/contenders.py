@@ -126,7 +126,9 @@ class ProductServer(Contender):
         ready = os.path.join(self.work, "server.ready")
         cmd = [self.binary, "--db", self.db, "serve", "--listen", "127.0.0.1", "--http-port", "0",
                "--https-port", str(self.port), "--cert", self.cert, "--key", self.key_file,
-               "--ready-file", ready, "--rate-limit", "0", "--metrics-listen", ""]
+               "--ready-file", ready, "--rate-limit", "0", "--metrics-listen", "",
+               # Several servers run at once: none takes the admin port.
+               "--admin-listen", "off"]
         self.proc, self.output = start_until_ready(cmd, os.path.join(self.work, "server.stderr"),
                                                    ready, self.name)
 
