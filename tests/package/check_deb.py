@@ -31,6 +31,8 @@ FIELDS = [
     ("Depends", r"(^|, )adduser(,|$)"),
     ("Depends", r"(^|, )libssl3( |,|$)"),
     ("Depends", r"(^|, )libsqlite3-0( |,|$)"),
+    ("Depends", r"(^|, )libpq5( |,|$)"),
+    ("Depends", r"(^|, )libsodium23( |,|$)"),
     ("Depends", r"(^|, )libc6( |,|$)"),
 ]
 # (control member, mode, pattern it must hold, pattern it must not hold)
