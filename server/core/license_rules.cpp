@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "server/core/decision.h"
 #include "server/core/rules.h"
 
 namespace pbs {
@@ -90,6 +91,15 @@ void CheckBesideOthers(const License& license, const std::vector<License>& other
       }
     }
   }
+}
+
+void CheckInProduct(const std::string& product, const License& license, const std::optional<Pairs>& set,
+                    const std::vector<License>& others) {
+  if (!set) throw Refused("product " + product + " has no set " + license.set + " (set put makes one)");
+  if (Problem p = CheckPairs(ApplyOverrides(*set, license.overrides))) {
+    throw Refused("set " + license.set + " with the overrides of license " + license.id + ": " + *p);
+  }
+  CheckBesideOthers(license, others);
 }
 
 }  // namespace pbs

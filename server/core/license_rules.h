@@ -41,4 +41,12 @@ void ApplyChange(License& license, const LicenseChange& change);
 // account and type must lead to one license.
 void CheckBesideOthers(const License& license, const std::vector<License>& others);
 
+// The product-wide rules of `license` in `product`, over what the database
+// read: `set` is its set as stored (none: the product has no such set), and
+// `others` every license of the product holding one of its accounts. The
+// set exists, the overrides fit over it (the reply format's rules), and
+// CheckBesideOthers holds. Throws Refused.
+void CheckInProduct(const std::string& product, const License& license, const std::optional<Pairs>& set,
+                    const std::vector<License>& others);
+
 }  // namespace pbs

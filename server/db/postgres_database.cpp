@@ -499,18 +499,13 @@ class PostgresDatabase : public Database {
   // The product-wide rules: the set exists, the overrides fit over it, and
   // no account and type lead to two licenses.
   void CheckInProduct(int64_t pid, const std::string& product, const License& license) {
-    const std::optional<Pairs> set = LoadSet(pid, license.set);
-    if (!set) throw Refused("product " + product + " has no set " + license.set + " (set put makes one)");
-    if (Problem p = CheckPairs(ApplyOverrides(*set, license.overrides))) {
-      throw Refused("set " + license.set + " with the overrides of license " + license.id + ": " + *p);
-    }
     std::set<int64_t> keys;
     for (const std::string& account : license.accounts) {
       for (int64_t key : LicenseKeysOf(pid, account)) keys.insert(key);
     }
     std::vector<License> others;
     for (int64_t key : keys) others.push_back(LoadLicense(key));
-    CheckBesideOthers(license, others);
+    pbs::CheckInProduct(product, license, LoadSet(pid, license.set), others);
   }
 
   void InsertLicense(int64_t pid, const std::string& product, const License& license) {

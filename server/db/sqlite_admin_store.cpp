@@ -3,6 +3,20 @@
 #include "server/core/dates.h"
 
 namespace pbs::sqlite {
+
+FetchLogRow LogRowAt(Statement& s) {
+  FetchLogRow row;
+  row.time = FromMicros(s.Int(0));
+  row.product = s.Text(1);
+  row.account = s.Text(2);
+  row.account_type = static_cast<int32_t>(s.Int(3));
+  row.peer = s.Text(4);
+  row.https = s.Int(5) != 0;
+  row.status = static_cast<int>(s.Int(6));
+  row.micros = s.Int(7);
+  row.instance = s.Text(8);
+  return row;
+}
 namespace {
 
 constexpr std::size_t kMaxAuditRows = 1000;
@@ -197,17 +211,7 @@ std::map<std::string, FetchLogRow> AdminStore::LastFetches(const std::string& pr
         " WHERE product = ? AND account = ? ORDER BY time_us DESC, id DESC LIMIT 1");
     s.Bind(1, product).Bind(2, account);
     if (s.Step()) {
-      FetchLogRow row;
-      row.time = FromMicros(s.Int(0));
-      row.product = s.Text(1);
-      row.account = s.Text(2);
-      row.account_type = static_cast<int32_t>(s.Int(3));
-      row.peer = s.Text(4);
-      row.https = s.Int(5) != 0;
-      row.status = static_cast<int>(s.Int(6));
-      row.micros = s.Int(7);
-      row.instance = s.Text(8);
-      out.emplace(account, std::move(row));
+      out.emplace(account, LogRowAt(s));
     }
   }
   return out;

@@ -13,6 +13,11 @@
 
 namespace pbs::sqlite {
 
+// The fetch log row at the statement's current step, whose columns are
+// time_us, product, account, account_type, peer, https, status, micros,
+// instance in this order (every query of the log selects them so).
+FetchLogRow LogRowAt(Statement& s);
+
 class AdminStore {
  public:
   explicit AdminStore(Connection& c) : c_(c) {}

@@ -320,17 +320,7 @@ class SqliteDatabase : public Database {
     s.Bind(5, q.before_micros.value_or(INT64_MAX));
     std::vector<FetchLogRow> rows;
     while (s.Step()) {
-      FetchLogRow row;
-      row.time = FromMicros(s.Int(0));
-      row.product = s.Text(1);
-      row.account = s.Text(2);
-      row.account_type = static_cast<int32_t>(s.Int(3));
-      row.peer = s.Text(4);
-      row.https = s.Int(5) != 0;
-      row.status = static_cast<int>(s.Int(6));
-      row.micros = s.Int(7);
-      row.instance = s.Text(8);
-      rows.push_back(std::move(row));
+      rows.push_back(LogRowAt(s));
     }
     return rows;
   }
@@ -613,18 +603,13 @@ class SqliteDatabase : public Database {
   // The product-wide rules: the set exists, the overrides fit over it, and
   // no account and type lead to two licenses.
   void CheckInProduct(int64_t pid, const std::string& product, const License& license) {
-    const std::optional<Pairs> set = LoadSet(pid, license.set);
-    if (!set) throw Refused("product " + product + " has no set " + license.set + " (set put makes one)");
-    if (Problem p = CheckPairs(ApplyOverrides(*set, license.overrides))) {
-      throw Refused("set " + license.set + " with the overrides of license " + license.id + ": " + *p);
-    }
     std::set<int64_t> keys;
     for (const std::string& account : license.accounts) {
       for (int64_t key : LicenseKeysOf(pid, account)) keys.insert(key);
     }
     std::vector<License> others;
     for (int64_t key : keys) others.push_back(LoadLicense(key));
-    CheckBesideOthers(license, others);
+    pbs::CheckInProduct(product, license, LoadSet(pid, license.set), others);
   }
 
   void InsertLicense(int64_t pid, const std::string& product, const License& license) {
